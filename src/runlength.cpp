@@ -1,0 +1,44 @@
+#include "runlength.hpp"
+
+#include "headertext.hpp"
+
+// One byte from the stream without taking its lock on every call: the
+// encoder reads the whole input a byte at a time, on one thread.
+static inline int readbyte(std::FILE *in)
+{
+#ifdef _WIN32
+    return _getc_nolock(in);
+#else
+    return getc_unlocked(in);
+#endif
+}
+
+// The next input value, with 255 taken as 0; EOF is passed through as is.
+static inline int nextvalue(std::FILE *in)
+{
+    const int c = readbyte(in);
+    return c == 0xFF ? 0 : c;
+}
+
+void encoderuns(std::FILE *in, std::FILE *out)
+{
+    int count = 0; // bytes of the current run beyond its first, 0 to 255
+    int current = nextvalue(in);
+    while (current != EOF) {
+        const int previous = current;
+        current = nextvalue(in);
+        // Runs are compared on the full 8-bit value, before bit 7 is
+        // replaced, and are cut at 256 bytes.
+        if (current == previous && count < 255) {
+            ++count;
+            continue;
+        }
+        if (count > 0) {
+            outbyte(out, static_cast<unsigned char>(previous | 0x80));
+            outbyte(out, static_cast<unsigned char>(count));
+        } else {
+            outbyte(out, static_cast<unsigned char>(previous & 0x7F));
+        }
+        count = 0;
+    }
+}

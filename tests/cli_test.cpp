@@ -1,0 +1,183 @@
+// The built tool end to end: files, standard output, standard error and the
+// exit status, each case in a directory of its own.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "tokens.hpp"
+
+namespace fs = std::filesystem;
+
+static std::string readfile(const fs::path &p)
+{
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+static void writefile(const fs::path &p, const std::string &data)
+{
+    std::ofstream(p, std::ios::binary) << data;
+}
+
+struct outcome {
+    int status;
+    std::string out, err;
+};
+
+// Runs the tool with `args` in `dir`, optionally under a file size limit
+// (with SIGXFSZ ignored, so that an oversized write fails instead).
+static outcome run(const fs::path &dir, const std::vector<std::string> &args, rlim_t fsize = 0)
+{
+    const fs::path out = dir.parent_path() / "stdout", err = dir.parent_path() / "stderr";
+    std::vector<std::string> cmd{BYTETAB_EXE};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : cmd)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0)
+            _exit(126);
+        if (fsize) {
+            const rlimit lim{fsize, fsize};
+            signal(SIGXFSZ, SIG_IGN);
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
+                _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readfile(out), readfile(err)};
+}
+
+static std::string randombytes(std::size_t n)
+{
+    std::mt19937 rng(7);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+static const std::string logo = "AAAB";
+static const std::string logoheader = "#define LOGO.BIN { \\\n0xC1, 0x02, 0x42,   } \n";
+
+struct clicase {
+    const char *name;
+    std::function<void(const fs::path &)> setup; // makes the files the case starts with
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    // Files after the run: their content, or nullopt for a file that must not exist.
+    std::map<std::string, std::optional<std::string>> files;
+    rlim_t fsize = 0;
+};
+
+static void none(const fs::path &) {}
+static auto file(const std::string &name, const std::string &data = logo)
+{
+    return [=](const fs::path &d) {
+        fs::create_directories((d / name).parent_path());
+        writefile(d / name, data);
+    };
+}
+
+static const clicase cases[] = {
+    {"no argument", none, {}, "Usage: bytetab.exe  [input file name]", 1, {}},
+    {"two arguments", file("a"), {"a", "a"}, "Usage: bytetab.exe  [input file name]", 1, {{"a.h", std::nullopt}}},
+    {"missing input", none, {"nothere.bin"}, "Cannot open nothere.bin!", 1, {{"nothere.bin.h", std::nullopt}}},
+    {"directory input", [](const fs::path &d) { fs::create_directory(d / "sub"); },
+     {"sub"}, "Cannot open sub!", 1, {{"sub.h", std::nullopt}}},
+    {"converts", file("logo.bin"), {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader}, {"logo.bin", logo}}},
+    {"keeps the name's case", file("Data.Bin", "\x0a"), {"Data.Bin"}, "Done.", 0,
+     {{"Data.Bin.h", "#define DATA.BIN { \\\n0x0A,   } \n"}}},
+    {"directory part", file("res/font.raw", ""), {"res/font.raw"}, "Done.", 0,
+     {{"res/font.raw.h", "#define RES/FONT.RAW { \\\n  } \n"}}},
+    {"truncates an old header", [](const fs::path &d) {
+         file("logo.bin")(d);
+         writefile(d / "logo.bin.h", std::string(5000, 'x'));
+     }, {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader}}},
+    {"header cannot be created", [](const fs::path &d) {
+         file("x")(d);
+         fs::create_directory(d / "x.h");
+     }, {"x"}, "Cannot create x.h!", 1, {}},
+    {"write fails at the size limit", file("big", randombytes(1 << 16)), {"big"}, "Cannot write big.h!", 1,
+     {{"big.h", std::nullopt}}, 100000},
+    {"write fails on a full device", [](const fs::path &d) {
+         file("x")(d);
+         fs::create_symlink("/dev/full", d / "x.h");
+     }, {"x"}, "Cannot write x.h!", 1, {{"x.h", std::nullopt}}},
+    {"read fails", [](const fs::path &d) { fs::create_symlink("/proc/self/mem", d / "mem"); },
+     {"mem"}, "Cannot read mem!", 1, {{"mem.h", std::nullopt}}},
+    {"header is a hard link to the input", [](const fs::path &d) {
+         file("in.bin")(d);
+         fs::create_hard_link(d / "in.bin", d / "in.bin.h");
+     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}, {"in.bin.h", logo}}},
+    {"header is a symbolic link to the input", [](const fs::path &d) {
+         file("in.bin")(d);
+         fs::create_symlink("in.bin", d / "in.bin.h");
+     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}}},
+};
+
+static void PrintTo(const clicase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Cli : public testing::TestWithParam<clicase> {};
+
+TEST_P(Cli, Runs)
+{
+    const clicase &c = GetParam();
+    const fs::path root = fs::temp_directory_path() / ("bytetab-" + std::to_string(getpid()) + "-" +
+                                                      testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path dir = root / "work";
+    fs::remove_all(root);
+    fs::create_directories(dir);
+    c.setup(dir);
+    const auto before = std::distance(fs::directory_iterator(dir), {});
+
+    const outcome r = run(dir, c.args, c.fsize);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, c.status);
+    for (const auto &[name, content] : c.files) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(dir / name)), content.has_value()) << name;
+        if (content) {
+            EXPECT_EQ(readfile(dir / name), *content) << name;
+        }
+    }
+    // A failure leaves no new file behind.
+    if (c.status != 0) {
+        EXPECT_LE(std::distance(fs::directory_iterator(dir), {}), before) << "files left behind";
+    }
+    fs::remove_all(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(, Cli, testing::ValuesIn(cases), [](const auto &info) {
+    std::string n = info.param.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+});

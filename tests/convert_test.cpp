@@ -1,0 +1,105 @@
+// The encoder and the header writer, in process, on temporary streams.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "headertext.hpp"
+#include "runlength.hpp"
+#include "tokens.hpp"
+
+// The header for `input` under the macro name "T".
+static std::string convert(const bytes &input)
+{
+    std::FILE *in = std::tmpfile();
+    std::FILE *out = std::tmpfile();
+    EXPECT_TRUE(in && out);
+    EXPECT_EQ(std::fwrite(input.data(), 1, input.size(), in), input.size());
+    std::rewind(in);
+    beginheader(out, "T");
+    encoderuns(in, out);
+    endheader(out);
+    std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
+    std::rewind(out);
+    EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
+    std::fclose(in);
+    std::fclose(out);
+    return text;
+}
+
+static bytes operator+(bytes a, const bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(Encoder, TokenExamples)
+{
+    const struct {
+        bytes input, tokens;
+    } cases[] = {
+        {{0x41, 0x41, 0x41, 0x42}, {0xC1, 0x02, 0x42}},
+        {{0x7F}, {0x7F}},
+        {{0x80}, {0x00}},
+        {{0xFF}, {0x00}},
+        {{0xFF, 0xFF, 0xFF}, {0x80, 0x02}},
+        {{0xFF, 0x00}, {0x80, 0x01}},
+        {{0x41, 0xC1}, {0x41, 0x41}},
+        {{0xFE, 0xFE}, {0xFE, 0x01}},
+        {bytes(256, 0x00), {0x80, 0xFF}},
+        {bytes(257, 0x00), {0x80, 0xFF, 0x00}},
+        {bytes(258, 0x00), {0x80, 0xFF, 0x80, 0x01}},
+        {bytes(512, 0x41), {0xC1, 0xFF, 0xC1, 0xFF}},
+        {bytes(300, 0xFF) + bytes(2, 0x00), {0x80, 0xFF, 0x80, 0x2D}},
+        {{}, {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(itemsof(convert(c.input)), c.tokens) << "input of " << c.input.size() << " bytes";
+}
+
+TEST(Header, LinesOfTwelveItems)
+{
+    auto items = [](unsigned n) {
+        bytes b;
+        for (unsigned i = 0; i < n; ++i)
+            b.push_back(static_cast<unsigned char>(i));
+        return b;
+    };
+    const std::string line1 = "0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, \\\n";
+    const std::string line2 = "0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, \\\n";
+    const struct {
+        bytes input;
+        std::string text;
+    } cases[] = {
+        {{}, "#define T { \\\n  } \n"},
+        {items(3), "#define T { \\\n0x00, 0x01, 0x02,   } \n"},
+        {items(12), "#define T { \\\n" + line1 + "  } \n"},
+        {items(13), "#define T { \\\n" + line1 + "0x0C,   } \n"},
+        {items(24), "#define T { \\\n" + line1 + line2 + "  } \n"},
+        {bytes{0x0A} + bytes(256, 0x0B), "#define T { \\\n0x0A, 0x8B, 0xFF,   } \n"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(convert(c.input), c.text);
+    EXPECT_EQ(line1.size(), 73u + 1u);
+}
+
+// Random inputs of single bytes and runs, some longer than 256, over values
+// that try the encoder's edges (0 and 255, bit-7 neighbours), some large
+// enough to pass many times through the writer's block.
+TEST(Encoder, RoundTripsRandomInputs)
+{
+    std::mt19937 rng(20261208);
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    const unsigned char edges[] = {0x00, 0xFF, 0x41, 0xC1, 0x7F, 0x80};
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t size = round % 10 == 0 ? 40000 : pick(1000);
+        bytes input;
+        while (input.size() < size) {
+            const unsigned char v = pick(2) ? edges[pick(6)] : static_cast<unsigned char>(pick(256));
+            input.insert(input.end(), pick(3) ? 1 : 2 + pick(600), v);
+        }
+        const std::string text = convert(input);
+        const bytes tokens = itemsof(text);
+        ASSERT_EQ(text, layout("T", tokens)) << "round " << round;
+        ASSERT_EQ(checktokens(input, tokens), "") << "round " << round;
+    }
+}
