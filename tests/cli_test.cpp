@@ -80,7 +80,29 @@ static std::string randombytes(std::size_t n)
 }
 
 static const std::string logo = "AAAB";
-static const std::string logoheader = "#define LOGO.BIN { \\\n0xC1, 0x02, 0x42,   } \n";
+// The header of `logo` under a macro name.
+static std::string logoheader(const std::string &name = "LOGO.BIN")
+{
+    return "#define " + name + " { \\\n0xC1, 0x02, 0x42,   } \n";
+}
+
+// A path of about 3,000 bytes, through directories of 200-byte names.
+static const std::string longpath = [] {
+    std::string p;
+    for (int i = 0; i < 15; ++i)
+        p += std::string(200, static_cast<char>('a' + i)) + "/";
+    return p + "deep.bin";
+}();
+
+static std::string upper(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+static const bytes mixed = mixedruns(3, 5 << 20);
 
 struct clicase {
     const char *name;
@@ -91,6 +113,7 @@ struct clicase {
     // Files after the run: their content, or nullopt for a file that must not exist.
     std::map<std::string, std::optional<std::string>> files;
     rlim_t fsize = 0;
+    std::function<void(const fs::path &)> check = nullptr; // more to check after the run
 };
 
 static void none(const fs::path &) {}
@@ -108,7 +131,7 @@ static const clicase cases[] = {
     {"missing input", none, {"nothere.bin"}, "Cannot open nothere.bin!", 1, {{"nothere.bin.h", std::nullopt}}},
     {"directory input", [](const fs::path &d) { fs::create_directory(d / "sub"); },
      {"sub"}, "Cannot open sub!", 1, {{"sub.h", std::nullopt}}},
-    {"converts", file("logo.bin"), {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader}, {"logo.bin", logo}}},
+    {"converts", file("logo.bin"), {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}, {"logo.bin", logo}}},
     {"keeps the name's case", file("Data.Bin", "\x0a"), {"Data.Bin"}, "Done.", 0,
      {{"Data.Bin.h", "#define DATA.BIN { \\\n0x0A,   } \n"}}},
     {"directory part", file("res/font.raw", ""), {"res/font.raw"}, "Done.", 0,
@@ -116,7 +139,7 @@ static const clicase cases[] = {
     {"truncates an old header", [](const fs::path &d) {
          file("logo.bin")(d);
          writefile(d / "logo.bin.h", std::string(5000, 'x'));
-     }, {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader}}},
+     }, {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}}},
     {"header cannot be created", [](const fs::path &d) {
          file("x")(d);
          fs::create_directory(d / "x.h");
@@ -133,6 +156,20 @@ static const clicase cases[] = {
          file("in.bin")(d);
          fs::create_hard_link(d / "in.bin", d / "in.bin.h");
      }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}, {"in.bin.h", logo}}},
+    {"format text in the name", file("a%s%n%x"), {"a%s%n%x"}, "Done.", 0, {{"a%s%n%x.h", logoheader("A%S%N%X")}}},
+    {"format text in a missing name", none, {"%s%n%x"}, "Cannot open %s%n%x!", 1, {}},
+    {"long path", file(longpath), {longpath}, "Done.", 0, {{longpath + ".h", logoheader(upper(longpath))}}},
+    {"bytes above 127 in the name", file("\xC3\xA9t\xE9.bin"), {"\xC3\xA9t\xE9.bin"}, "Done.", 0,
+     {{"\xC3\xA9t\xE9.bin.h", logoheader("\xC3\xA9T\xE9.BIN")}}},
+    {"name starting with a dash", file("-n"), {"-n"}, "Done.", 0, {{"-n.h", logoheader("-N")}}},
+    {"empty name", none, {""}, "Cannot open !", 1, {}},
+    {"megabytes of mixed runs", file("mixed", std::string(mixed.begin(), mixed.end())), {"mixed"}, "Done.", 0, {}, 0,
+     [](const fs::path &d) {
+         const std::string text = readfile(d / "mixed.h");
+         bytes tokens;
+         ASSERT_EQ(parseheader(text, "MIXED", tokens), "");
+         EXPECT_EQ(checktokens(mixed, tokens), "");
+     }},
     {"header is a symbolic link to the input", [](const fs::path &d) {
          file("in.bin")(d);
          fs::create_symlink("in.bin", d / "in.bin.h");
@@ -167,6 +204,8 @@ TEST_P(Cli, Runs)
             EXPECT_EQ(readfile(dir / name), *content) << name;
         }
     }
+    if (c.check)
+        c.check(dir);
     // A failure leaves no new file behind.
     if (c.status != 0) {
         EXPECT_LE(std::distance(fs::directory_iterator(dir), {}), before) << "files left behind";

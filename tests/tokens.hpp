@@ -1,36 +1,45 @@
-// Test-side readers of the header: the item bytes it holds, the layout it
-// must have, and a check of its tokens against the input they came from.
+// Test-side readers of the header: a strict parser of its text, a check of its
+// tokens against the input they came from, and inputs that try the encoder.
 #ifndef BYTETAB_TESTS_TOKENS_HPP
 #define BYTETAB_TESTS_TOKENS_HPP
 
-#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
 using bytes = std::vector<unsigned char>;
 
-// The item bytes of a header, in order: every "0x" followed by two digits.
-inline bytes itemsof(const std::string &text)
+// Reads the items of a header for the macro `name` into `items`, checking the
+// whole text on the way: the opening line, lines of twelve items that end in
+// a backslash (73 characters), and the closing text right after the last
+// item. Returns "" or what is wrong.
+inline std::string parseheader(const std::string &text, const std::string &name, bytes &items,
+                               const std::string &eol = "\n")
 {
-    bytes items;
-    for (std::size_t i = text.find("0x"); i != std::string::npos; i = text.find("0x", i + 4))
-        items.push_back(static_cast<unsigned char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
-    return items;
-}
-
-// The header text that a name and its items must give, built item by item
-// with formatted output: twelve items a line, then a backslash.
-inline std::string layout(const std::string &name, const bytes &items, const std::string &eol = "\n")
-{
-    std::string text = "#define " + name + " { \\" + eol;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        char item[8];
-        std::snprintf(item, sizeof item, "0x%02X, ", items[i]);
-        text += item;
-        if (i % 12 == 11)
-            text += "\\" + eol;
+    auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    auto has = [&](std::size_t at, const std::string &s) { return text.compare(at, s.size(), s) == 0; };
+    items.clear();
+    const std::string open = "#define " + name + " { \\" + eol;
+    if (!has(0, open))
+        return "bad opening line";
+    std::size_t at = open.size();
+    for (;;) {
+        int n = 0;
+        for (; n < 12 && at + 6 <= text.size() && has(at, "0x"); ++n, at += 6) {
+            const int hi = hex(text[at + 2]), lo = hex(text[at + 3]);
+            if (hi < 0 || lo < 0 || !has(at + 4, ", "))
+                return "bad item at offset " + std::to_string(at);
+            items.push_back(static_cast<unsigned char>(hi * 16 + lo));
+        }
+        if (n < 12)
+            break;
+        if (!has(at, "\\" + eol))
+            return "no backslash after twelve items at offset " + std::to_string(at);
+        at += 1 + eol.size();
     }
-    return text + "  } " + eol;
+    if (text.compare(at, std::string::npos, "  } " + eol) != 0)
+        return "bad closing text at offset " + std::to_string(at);
+    return "";
 }
 
 // Walks the tokens along the input they encode. Returns "" when they decode
@@ -43,8 +52,9 @@ inline std::string checktokens(const bytes &input, const bytes &tokens)
     std::size_t at = 0;
     for (std::size_t t = 0; t < tokens.size(); ++t) {
         const std::string where = "token " + std::to_string(t) + ": ";
+        const unsigned char first = tokens[t];
         std::size_t length = 1;
-        if (tokens[t] & 0x80) {
+        if (first & 0x80) {
             if (++t == tokens.size())
                 return where + "run flag without a count";
             if (tokens[t] == 0)
@@ -53,17 +63,33 @@ inline std::string checktokens(const bytes &input, const bytes &tokens)
         }
         if (at + length > input.size())
             return where + "decodes past the input";
-        const int first = value(at);
-        if ((first & 0x7F) != (tokens[t - (length > 1)] & 0x7F))
+        const int v = value(at);
+        if ((v & 0x7F) != (first & 0x7F))
             return where + "wrong value";
         for (std::size_t i = at + 1; i < at + length; ++i)
-            if (value(i) != first)
+            if (value(i) != v)
                 return where + "run over different values";
         at += length;
-        if (length < 256 && at < input.size() && value(at) == first)
+        if (length < 256 && at < input.size() && value(at) == v)
             return where + "run cut short";
     }
     return at == input.size() ? "" : "tokens end before the input";
+}
+
+// About `size` bytes of single values and runs (some longer than 256) over
+// values that try the encoder's edges: 0 and 255, neighbours that differ only
+// in bit 7.
+inline bytes mixedruns(unsigned seed, std::size_t size)
+{
+    std::mt19937 rng(seed);
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    const unsigned char edges[] = {0x00, 0xFF, 0x41, 0xC1, 0x7F, 0x80};
+    bytes input;
+    while (input.size() < size) {
+        const unsigned char v = pick(2) ? edges[pick(6)] : static_cast<unsigned char>(pick(256));
+        input.insert(input.end(), pick(3) ? 1 : 2 + pick(600), v);
+    }
+    return input;
 }
 
 #endif
