@@ -12,6 +12,14 @@
 #include "headertext.hpp"
 #include "runlength.hpp"
 
+#ifdef __MINGW32__
+// Windows passes wildcards to the program unexpanded; this makes the
+// runtime's start-up expand them, as a POSIX shell would.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 // The run's one message has been printed: close standard output with a check,
 // so that a message that could not be delivered never ends a run as success.
 static int finish(int status)

@@ -1,5 +1,10 @@
 // The built tool end to end: files, standard output, standard error and the
 // exit status, each case in a directory of its own.
+//
+// By default the cases run the native build. BYTETAB_CMD replaces the command
+// that runs the tool (for instance "wine build/windows/bytetab.exe"), and
+// BYTETAB_TARGET=windows expects the Windows build: headers with CR LF line
+// ends, and only the cases that make sense there.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -33,6 +39,23 @@ static void writefile(const fs::path &p, const std::string &data)
     std::ofstream(p, std::ios::binary) << data;
 }
 
+static const bool windows = [] {
+    const char *t = std::getenv("BYTETAB_TARGET");
+    return t && std::string(t) == "windows";
+}();
+static const std::string eol = windows ? "\r\n" : "\n";
+
+// The command that runs the tool, split at blanks.
+static std::vector<std::string> toolcommand()
+{
+    const char *cmd = std::getenv("BYTETAB_CMD");
+    std::vector<std::string> words;
+    std::istringstream in(cmd ? cmd : BYTETAB_EXE);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
 struct outcome {
     int status;
     std::string out, err;
@@ -43,7 +66,7 @@ struct outcome {
 static outcome run(const fs::path &dir, const std::vector<std::string> &args, rlim_t fsize = 0)
 {
     const fs::path out = dir.parent_path() / "stdout", err = dir.parent_path() / "stderr";
-    std::vector<std::string> cmd{BYTETAB_EXE};
+    std::vector<std::string> cmd = toolcommand();
     cmd.insert(cmd.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : cmd)
@@ -54,7 +77,9 @@ static outcome run(const fs::path &dir, const std::vector<std::string> &args, rl
     if (pid == 0) {
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0)
+        const int i = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || i < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
+            chdir(dir.c_str()) != 0)
             _exit(126);
         if (fsize) {
             const rlimit lim{fsize, fsize};
@@ -62,7 +87,7 @@ static outcome run(const fs::path &dir, const std::vector<std::string> &args, rl
             if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
                 _exit(126);
         }
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = -1;
@@ -80,10 +105,15 @@ static std::string randombytes(std::size_t n)
 }
 
 static const std::string logo = "AAAB";
-// The header of `logo` under a macro name.
+// A header of one line of items (fewer than twelve).
+static std::string header(const std::string &name, const std::string &items)
+{
+    return "#define " + name + " { \\" + eol + items + "  } " + eol;
+}
+
 static std::string logoheader(const std::string &name = "LOGO.BIN")
 {
-    return "#define " + name + " { \\\n0xC1, 0x02, 0x42,   } \n";
+    return header(name, "0xC1, 0x02, 0x42, ");
 }
 
 // A path of about 3,000 bytes, through directories of 200-byte names.
@@ -114,7 +144,23 @@ struct clicase {
     std::map<std::string, std::optional<std::string>> files;
     rlim_t fsize = 0;
     std::function<void(const fs::path &)> check = nullptr; // more to check after the run
+    bool posix = true, win = true;                         // where the case runs
+    const char *why = "";                                  // why it runs on one only
 };
+
+static clicase posixonly(const char *why, clicase c)
+{
+    c.win = false;
+    c.why = why;
+    return c;
+}
+
+static clicase windowsonly(const char *why, clicase c)
+{
+    c.posix = false;
+    c.why = why;
+    return c;
+}
 
 static void none(const fs::path &) {}
 static auto file(const std::string &name, const std::string &data = logo)
@@ -133,9 +179,9 @@ static const clicase cases[] = {
      {"sub"}, "Cannot open sub!", 1, {{"sub.h", std::nullopt}}},
     {"converts", file("logo.bin"), {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}, {"logo.bin", logo}}},
     {"keeps the name's case", file("Data.Bin", "\x0a"), {"Data.Bin"}, "Done.", 0,
-     {{"Data.Bin.h", "#define DATA.BIN { \\\n0x0A,   } \n"}}},
+     {{"Data.Bin.h", header("DATA.BIN", "0x0A, ")}}},
     {"directory part", file("res/font.raw", ""), {"res/font.raw"}, "Done.", 0,
-     {{"res/font.raw.h", "#define RES/FONT.RAW { \\\n  } \n"}}},
+     {{"res/font.raw.h", header("RES/FONT.RAW", "")}}},
     {"truncates an old header", [](const fs::path &d) {
          file("logo.bin")(d);
          writefile(d / "logo.bin.h", std::string(5000, 'x'));
@@ -144,36 +190,46 @@ static const clicase cases[] = {
          file("x")(d);
          fs::create_directory(d / "x.h");
      }, {"x"}, "Cannot create x.h!", 1, {}},
-    {"write fails at the size limit", file("big", randombytes(1 << 16)), {"big"}, "Cannot write big.h!", 1,
-     {{"big.h", std::nullopt}}, 100000},
-    {"write fails on a full device", [](const fs::path &d) {
+    posixonly("file size limits are POSIX", {"write fails at the size limit", file("big", randombytes(1 << 16)),
+     {"big"}, "Cannot write big.h!", 1, {{"big.h", std::nullopt}}, 100000}),
+    posixonly("/dev/full is POSIX", {"write fails on a full device", [](const fs::path &d) {
          file("x")(d);
          fs::create_symlink("/dev/full", d / "x.h");
-     }, {"x"}, "Cannot write x.h!", 1, {{"x.h", std::nullopt}}},
-    {"read fails", [](const fs::path &d) { fs::create_symlink("/proc/self/mem", d / "mem"); },
-     {"mem"}, "Cannot read mem!", 1, {{"mem.h", std::nullopt}}},
-    {"header is a hard link to the input", [](const fs::path &d) {
+     }, {"x"}, "Cannot write x.h!", 1, {{"x.h", std::nullopt}}}),
+    posixonly("/proc/self/mem is Linux", {"read fails", [](const fs::path &d) {
+         fs::create_symlink("/proc/self/mem", d / "mem");
+     }, {"mem"}, "Cannot read mem!", 1, {{"mem.h", std::nullopt}}}),
+    posixonly("POSIX links", {"header is a hard link to the input", [](const fs::path &d) {
          file("in.bin")(d);
          fs::create_hard_link(d / "in.bin", d / "in.bin.h");
-     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}, {"in.bin.h", logo}}},
+     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}, {"in.bin.h", logo}}}),
     {"format text in the name", file("a%s%n%x"), {"a%s%n%x"}, "Done.", 0, {{"a%s%n%x.h", logoheader("A%S%N%X")}}},
     {"format text in a missing name", none, {"%s%n%x"}, "Cannot open %s%n%x!", 1, {}},
-    {"long path", file(longpath), {longpath}, "Done.", 0, {{longpath + ".h", logoheader(upper(longpath))}}},
-    {"bytes above 127 in the name", file("\xC3\xA9t\xE9.bin"), {"\xC3\xA9t\xE9.bin"}, "Done.", 0,
-     {{"\xC3\xA9t\xE9.bin.h", logoheader("\xC3\xA9T\xE9.BIN")}}},
+    posixonly("Windows paths end at 260 characters", {"long path", file(longpath), {longpath}, "Done.", 0,
+     {{longpath + ".h", logoheader(upper(longpath))}}}),
+    posixonly("Wine passes names through a code page", {"bytes above 127 in the name",
+     file("\xC3\xA9t\xE9.bin"), {"\xC3\xA9t\xE9.bin"}, "Done.", 0,
+     {{"\xC3\xA9t\xE9.bin.h", logoheader("\xC3\xA9T\xE9.BIN")}}}),
     {"name starting with a dash", file("-n"), {"-n"}, "Done.", 0, {{"-n.h", logoheader("-N")}}},
     {"empty name", none, {""}, "Cannot open !", 1, {}},
     {"megabytes of mixed runs", file("mixed", std::string(mixed.begin(), mixed.end())), {"mixed"}, "Done.", 0, {}, 0,
      [](const fs::path &d) {
          const std::string text = readfile(d / "mixed.h");
          bytes tokens;
-         ASSERT_EQ(parseheader(text, "MIXED", tokens), "");
+         ASSERT_EQ(parseheader(text, "MIXED", tokens, eol), "");
          EXPECT_EQ(checktokens(mixed, tokens), "");
      }},
-    {"header is a symbolic link to the input", [](const fs::path &d) {
+    posixonly("POSIX links", {"header is a symbolic link to the input", [](const fs::path &d) {
          file("in.bin")(d);
          fs::create_symlink("in.bin", d / "in.bin.h");
-     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}}},
+     }, {"in.bin"}, "Cannot create in.bin.h!", 1, {{"in.bin", logo}}}),
+    windowsonly("a POSIX shell expands wildcards, not the tool", {"wildcard matching one file",
+     file("logo.bin"), {"lo*.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}}}),
+    windowsonly("a POSIX shell expands wildcards, not the tool", {"wildcard matching two files",
+     [](const fs::path &d) {
+         file("a.bin")(d);
+         file("b.bin")(d);
+     }, {"*.bin"}, "Usage: bytetab.exe  [input file name]", 1, {{"a.bin.h", std::nullopt}}}),
 };
 
 static void PrintTo(const clicase &c, std::ostream *os)
@@ -186,6 +242,8 @@ class Cli : public testing::TestWithParam<clicase> {};
 TEST_P(Cli, Runs)
 {
     const clicase &c = GetParam();
+    if (!(windows ? c.win : c.posix))
+        GTEST_SKIP() << "runs only on " << (windows ? "POSIX" : "Windows") << ": " << c.why;
     const fs::path root = fs::temp_directory_path() / ("bytetab-" + std::to_string(getpid()) + "-" +
                                                       testing::UnitTest::GetInstance()->current_test_info()->name());
     const fs::path dir = root / "work";
