@@ -33,12 +33,11 @@ void encoderuns(std::FILE *in, std::FILE *out)
             ++count;
             continue;
         }
-        if (count > 0) {
-            outbyte(out, static_cast<unsigned char>(previous | 0x80));
+        // A run of one is the value with bit 7 clear; a longer run sets
+        // bit 7 and adds its repeat count.
+        outbyte(out, static_cast<unsigned char>(count > 0 ? previous | 0x80 : previous & 0x7F));
+        if (count > 0)
             outbyte(out, static_cast<unsigned char>(count));
-        } else {
-            outbyte(out, static_cast<unsigned char>(previous & 0x7F));
-        }
         count = 0;
     }
 }
