@@ -29,39 +29,42 @@ static constexpr itemtable makeitems()
 
 static constexpr itemtable items = makeitems();
 
-// Formatted lines waiting for the stream. Copying items into a block and
-// making one fwrite per block is several times faster than a formatted or a
-// character-by-character write per item. A full line is 12 items of 6
-// characters, a backslash and a line end; the block is drained at a line end
+// Formatted lines waiting for the stream: whole lines before `line`, and
+// charcnt items of the current line from `line` on. Copying items into a
+// block and making one fwrite per block is several times faster than a
+// formatted or a character-by-character write per item. A full line is 12
+// items of 6 characters, a backslash and a line end; the block is drained
 // when it has no room for another whole line, so an item always fits.
 constexpr std::size_t linesize = 12 * 6 + 2;
 static char block[linesize * 512];
-static char *blockend = block; // where the next item goes
+static char *line = block;
 
+// Hands everything in the block to the stream and starts it anew. A short
+// write sets the stream's error indicator, which the caller tests.
 static void drainblock(std::FILE *out)
 {
-    // A short write sets the stream's error indicator, which the caller tests.
-    std::fwrite(block, 1, static_cast<std::size_t>(blockend - block), out);
-    blockend = block;
+    std::fwrite(block, 1, static_cast<std::size_t>(line - block) + 6u * charcnt, out);
+    line = block;
+    charcnt = 0;
 }
 
 void beginheader(std::FILE *out, const char *name)
 {
+    line = block;
     charcnt = 0;
-    blockend = block;
     std::fprintf(out, "#define %s { \\\n", name);
 }
 
 void outbyte(std::FILE *out, unsigned char byte)
 {
-    std::memcpy(blockend, items.text[byte], sizeof items.text[byte]);
-    blockend += 6;
+    char *item = line + 6 * charcnt;
+    std::memcpy(item, items.text[byte], sizeof items.text[byte]); // 8 bytes, 6 kept
     if (++charcnt == 12) {
-        blockend[0] = '\\';
-        blockend[1] = '\n';
-        blockend += 2;
+        item[6] = '\\';
+        item[7] = '\n';
+        line += linesize;
         charcnt = 0;
-        if (block + sizeof block - blockend < static_cast<std::ptrdiff_t>(linesize))
+        if (block + sizeof block - line < static_cast<std::ptrdiff_t>(linesize))
             drainblock(out);
     }
 }
