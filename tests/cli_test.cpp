@@ -62,10 +62,12 @@ struct outcome {
 };
 
 // Runs the tool with `args` in `dir`, optionally under a file size limit
-// (with SIGXFSZ ignored, so that an oversized write fails instead).
-static outcome run(const fs::path &dir, const std::vector<std::string> &args, rlim_t fsize = 0)
+// (with SIGXFSZ ignored, so that an oversized write fails instead) or with
+// standard output on a full device.
+static outcome run(const fs::path &dir, const std::vector<std::string> &args, rlim_t fsize, bool fullstdout)
 {
-    const fs::path out = dir.parent_path() / "stdout", err = dir.parent_path() / "stderr";
+    const fs::path out = fullstdout ? "/dev/full" : dir.parent_path() / "stdout";
+    const fs::path err = dir.parent_path() / "stderr";
     std::vector<std::string> cmd = toolcommand();
     cmd.insert(cmd.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -92,7 +94,7 @@ static outcome run(const fs::path &dir, const std::vector<std::string> &args, rl
     }
     int status = -1;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readfile(out), readfile(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fullstdout ? "" : readfile(out), readfile(err)};
 }
 
 static std::string randombytes(std::size_t n)
@@ -146,6 +148,7 @@ struct clicase {
     std::function<void(const fs::path &)> check = nullptr; // more to check after the run
     bool posix = true, win = true;                         // where the case runs
     const char *why = "";                                  // why it runs on one only
+    bool fullstdout = false;                               // standard output on /dev/full
 };
 
 static clicase posixonly(const char *why, clicase c)
@@ -153,6 +156,13 @@ static clicase posixonly(const char *why, clicase c)
     c.win = false;
     c.why = why;
     return c;
+}
+
+// The conversion succeeds but "Done." cannot be delivered.
+static clicase undelivered(clicase c)
+{
+    c.fullstdout = true;
+    return posixonly("/dev/full is POSIX", c);
 }
 
 static clicase windowsonly(const char *why, clicase c)
@@ -196,6 +206,7 @@ static const clicase cases[] = {
          file("x")(d);
          fs::create_symlink("/dev/full", d / "x.h");
      }, {"x"}, "Cannot write x.h!", 1, {{"x.h", std::nullopt}}}),
+    undelivered({"message cannot be written", file("logo.bin"), {"logo.bin"}, "", 1, {{"logo.bin.h", logoheader()}}}),
     posixonly("/proc/self/mem is Linux", {"read fails", [](const fs::path &d) {
          fs::create_symlink("/proc/self/mem", d / "mem");
      }, {"mem"}, "Cannot read mem!", 1, {{"mem.h", std::nullopt}}}),
@@ -252,7 +263,7 @@ TEST_P(Cli, Runs)
     c.setup(dir);
     const auto before = std::distance(fs::directory_iterator(dir), {});
 
-    const outcome r = run(dir, c.args, c.fsize);
+    const outcome r = run(dir, c.args, c.fsize, c.fullstdout);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, c.status);
@@ -264,8 +275,8 @@ TEST_P(Cli, Runs)
     }
     if (c.check)
         c.check(dir);
-    // A failure leaves no new file behind.
-    if (c.status != 0) {
+    // A failed conversion leaves no new file behind.
+    if (c.status != 0 && !c.fullstdout) {
         EXPECT_LE(std::distance(fs::directory_iterator(dir), {}), before) << "files left behind";
     }
     fs::remove_all(root);
