@@ -6,7 +6,7 @@
 
 #include "headertext.hpp"
 #include "runlength.hpp"
-#include "../tests/tokens.hpp"
+#include "headercheck.hpp"
 
 static void fail(const char *what, const std::string &why)
 {

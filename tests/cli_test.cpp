@@ -21,7 +21,8 @@
 #include <optional>
 #include <sstream>
 
-#include "tokens.hpp"
+#include "headercheck.hpp"
+#include "mixedruns.hpp"
 
 namespace fs = std::filesystem;
 

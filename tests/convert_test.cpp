@@ -3,7 +3,8 @@
 
 #include "headertext.hpp"
 #include "runlength.hpp"
-#include "tokens.hpp"
+#include "headercheck.hpp"
+#include "mixedruns.hpp"
 
 // The header for `input` under the macro name "T".
 static std::string convert(const bytes &input)

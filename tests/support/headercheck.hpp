@@ -1,9 +1,8 @@
-// Test-side readers of the header: a strict parser of its text, a check of its
-// tokens against the input they came from, and inputs that try the encoder.
-#ifndef BYTETAB_TESTS_TOKENS_HPP
-#define BYTETAB_TESTS_TOKENS_HPP
+// Test-side readers of the header: a strict parser of its text and a check of
+// its tokens against the input they came from.
+#ifndef BYTETAB_SUPPORT_HEADERCHECK_HPP
+#define BYTETAB_SUPPORT_HEADERCHECK_HPP
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -74,22 +73,6 @@ inline std::string checktokens(const bytes &input, const bytes &tokens)
             return where + "run cut short";
     }
     return at == input.size() ? "" : "tokens end before the input";
-}
-
-// About `size` bytes of single values and runs (some longer than 256) over
-// values that try the encoder's edges: 0 and 255, neighbours that differ only
-// in bit 7.
-inline bytes mixedruns(unsigned seed, std::size_t size)
-{
-    std::mt19937 rng(seed);
-    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
-    const unsigned char edges[] = {0x00, 0xFF, 0x41, 0xC1, 0x7F, 0x80};
-    bytes input;
-    while (input.size() < size) {
-        const unsigned char v = pick(2) ? edges[pick(6)] : static_cast<unsigned char>(pick(256));
-        input.insert(input.end(), pick(3) ? 1 : 2 + pick(600), v);
-    }
-    return input;
 }
 
 #endif
