@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-// Items on the current line, 0 to 11 between calls.
-static unsigned char charcnt;
-
 // Every item's text, "0x%02X, " of its byte, padded to 8 characters so that
 // one fixed-size copy places it.
 struct itemtable {
@@ -29,48 +26,42 @@ static constexpr itemtable makeitems()
 
 static constexpr itemtable items = makeitems();
 
-// Formatted lines waiting for the stream: whole lines before `line`, and
-// charcnt items of the current line from `line` on. Copying items into a
-// block and making one fwrite per block is several times faster than a
-// formatted or a character-by-character write per item. A full line is 12
-// items of 6 characters, a backslash and a line end; the block is drained
-// when it has no room for another whole line, so an item always fits.
-constexpr std::size_t linesize = 12 * 6 + 2;
-static char block[linesize * 512];
-static char *line = block;
-
-// Hands everything in the block to the stream and starts it anew. A short
-// write sets the stream's error indicator, which the caller tests.
-static void drainblock(std::FILE *out)
+// Hands everything in the block to the stream and starts it anew. Copying
+// items into a block and making one fwrite per block is several times faster
+// than a formatted or a character-by-character write per item. A short write
+// sets the stream's error indicator, which the caller tests; so do the other
+// writes here, whose results are left to that test.
+static void drainblock(writer &w)
 {
-    std::fwrite(block, 1, static_cast<std::size_t>(line - block) + 6u * charcnt, out);
-    line = block;
-    charcnt = 0;
+    (void)std::fwrite(w.block, 1, static_cast<std::size_t>(w.line - w.block) + std::size_t{6} * w.charcnt, w.out);
+    w.line = w.block;
+    w.charcnt = 0;
 }
 
-void beginheader(std::FILE *out, const char *name)
+void beginheader(writer &w, std::FILE *out, const char *name)
 {
-    line = block;
-    charcnt = 0;
-    std::fprintf(out, "#define %s { \\\n", name);
+    w.out = out;
+    w.line = w.block;
+    w.charcnt = 0;
+    (void)std::fprintf(out, "#define %s { \\\n", name);
 }
 
-void outbyte(std::FILE *out, unsigned char byte)
+void outbyte(writer &w, unsigned char byte)
 {
-    char *item = line + 6 * charcnt;
-    std::memcpy(item, items.text[byte], sizeof items.text[byte]); // 8 bytes, 6 kept
-    if (++charcnt == 12) {
-        item[6] = '\\';
-        item[7] = '\n';
-        line += linesize;
-        charcnt = 0;
-        if (block + sizeof block - line < static_cast<std::ptrdiff_t>(linesize))
-            drainblock(out);
+    // 8 bytes, 6 kept: the two after the twelfth item are the line's end.
+    std::memcpy(w.line + std::ptrdiff_t{6} * w.charcnt, items.text[byte], sizeof items.text[byte]);
+    if (++w.charcnt == 12) {
+        w.line[linesize - 2] = '\\';
+        w.line[linesize - 1] = '\n';
+        w.line += linesize;
+        w.charcnt = 0;
+        if (w.block + sizeof w.block - w.line < static_cast<std::ptrdiff_t>(linesize))
+            drainblock(w);
     }
 }
 
-void endheader(std::FILE *out)
+void endheader(writer &w)
 {
-    drainblock(out);
-    std::fputs("  } \n", out);
+    drainblock(w);
+    (void)std::fputs("  } \n", w.out);
 }

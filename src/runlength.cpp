@@ -1,7 +1,5 @@
 #include "runlength.hpp"
 
-#include "headertext.hpp"
-
 // One byte from the stream without taking its lock on every call: the
 // encoder reads the whole input a byte at a time, on one thread.
 static inline int readbyte(std::FILE *in)
@@ -20,7 +18,7 @@ static inline int nextvalue(std::FILE *in)
     return c == 0xFF ? 0 : c;
 }
 
-void encoderuns(std::FILE *in, std::FILE *out)
+void encoderuns(std::FILE *in, writer &w)
 {
     int count = 0; // bytes of the current run beyond its first, 0 to 255
     int current = nextvalue(in);
@@ -35,9 +33,9 @@ void encoderuns(std::FILE *in, std::FILE *out)
         }
         // A run of one is the value with bit 7 clear; a longer run sets
         // bit 7 and adds its repeat count.
-        outbyte(out, static_cast<unsigned char>(count > 0 ? previous | 0x80 : previous & 0x7F));
+        outbyte(w, static_cast<unsigned char>(count > 0 ? previous | 0x80 : previous & 0x7F));
         if (count > 0)
-            outbyte(out, static_cast<unsigned char>(count));
+            outbyte(w, static_cast<unsigned char>(count));
         count = 0;
     }
 }

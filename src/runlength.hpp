@@ -3,10 +3,12 @@
 
 #include <cstdio>
 
-// Reads `in` to its end and hands every token byte to outbyte(out, ...).
+#include "headertext.hpp"
+
+// Reads `in` to its end and hands every token byte to outbyte(w, ...).
 // A run of 2 to 256 equal values becomes (value | 0x80, length - 1); a single
 // value becomes (value & 0x7F). Input bytes 0xFF are taken as 0x00 first.
 // A read error ends the input like its end does; the caller tests ferror(in).
-void encoderuns(std::FILE *in, std::FILE *out);
+void encoderuns(std::FILE *in, writer &w);
 
 #endif

@@ -1,6 +1,8 @@
 // The encoder and the header writer, in process, on temporary streams.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "headertext.hpp"
 #include "runlength.hpp"
 #include "headercheck.hpp"
@@ -14,9 +16,16 @@ static std::string convert(const bytes &input)
     EXPECT_TRUE(in && out);
     EXPECT_EQ(std::fwrite(input.data(), 1, input.size(), in), input.size());
     std::rewind(in);
-    beginheader(out, "T");
-    encoderuns(in, out);
-    endheader(out);
+    // Guard bytes right after the writer's block catch a write past it.
+    static struct {
+        writer w;
+        char guard[2 * linesize];
+    } g;
+    std::memset(g.guard, 0x5A, sizeof g.guard);
+    beginheader(g.w, out, "T");
+    encoderuns(in, g.w);
+    endheader(g.w);
+    EXPECT_EQ(std::string(g.guard, sizeof g.guard), std::string(sizeof g.guard, 0x5A)) << "written past the block";
     std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
     std::rewind(out);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
@@ -60,11 +69,24 @@ TEST(Encoder, TokenExamples)
 
 TEST(Header, LinesOfTwelveItems)
 {
+    // n different neighbours, below 0xFF (which would join a run with 0).
     auto items = [](unsigned n) {
         bytes b;
         for (unsigned i = 0; i < n; ++i)
-            b.push_back(static_cast<unsigned char>(i));
+            b.push_back(static_cast<unsigned char>(i % 255));
         return b;
+    };
+    // The header of items(n), formatted here item by item.
+    auto text = [&](unsigned n) {
+        std::string t = "#define T { \\\n";
+        char item[8];
+        for (unsigned i = 0; i < n; ++i) {
+            std::snprintf(item, sizeof item, "0x%02X, ", i % 255 & 0x7F);
+            t += item;
+            if (i % 12 == 11)
+                t += "\\\n";
+        }
+        return t + "  } \n";
     };
     const std::string line1 = "0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, \\\n";
     const std::string line2 = "0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, \\\n";
@@ -78,6 +100,9 @@ TEST(Header, LinesOfTwelveItems)
         {items(13), "#define T { \\\n" + line1 + "0x0C,   } \n"},
         {items(24), "#define T { \\\n" + line1 + line2 + "  } \n"},
         {bytes{0x0A} + bytes(256, 0x0B), "#define T { \\\n0x0A, 0x8B, 0xFF,   } \n"},
+        // The writer's block holds 512 lines: exactly one block, and one item more.
+        {items(512 * 12), text(512 * 12)},
+        {items(512 * 12 + 1), text(512 * 12 + 1)},
     };
     for (const auto &c : cases)
         EXPECT_EQ(convert(c.input), c.text);
