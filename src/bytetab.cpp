@@ -5,10 +5,10 @@
 // the exit status: 0 after "Done.", 1 after any failure.
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
+#include <vector>
 
+#include "files.hpp"
 #include "headertext.hpp"
 #include "runlength.hpp"
 
@@ -27,6 +27,12 @@ static int finish(int status)
     return std::fclose(stdout) == 0 ? status : 1;
 }
 
+static int usage()
+{
+    std::printf("Usage: bytetab.exe  [input file name]");
+    return finish(1);
+}
+
 // The macro name: the argument with a to z upper-cased, whatever the locale;
 // every other byte is kept.
 static std::string macroname(const char *arg)
@@ -38,37 +44,28 @@ static std::string macroname(const char *arg)
     return name;
 }
 
-int main(int argc, char **argv)
+static int convert(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::printf("Usage: bytetab.exe  [input file name]");
-        return finish(1);
-    }
+    if (argc != 2)
+        return usage();
     const char *arg = argv[1];
-    std::error_code ec;
-
-    // A directory opens for reading on POSIX systems but has no bytes; it is
-    // refused here as Windows refuses it at the open.
-    std::FILE *in = std::fopen(arg, "rb");
-    if (!in || std::filesystem::is_directory(arg, ec)) {
+    std::FILE *in = openinput(arg);
+    if (!in) {
         std::printf("Cannot open %s!", arg);
         return finish(1);
     }
-
-    // Opening the header truncates it, so a header that is the input itself
-    // (a link to it) is refused before it is opened.
     const std::string outname = std::string(arg) + ".h";
-    std::FILE *out = nullptr;
-    if (!std::filesystem::equivalent(arg, outname, ec))
-        out = std::fopen(outname.c_str(), "w");
+    headeropen opened;
+    std::FILE *out = createheader(outname.c_str(), in, opened);
     if (!out) {
         std::printf("Cannot create %s!", outname.c_str());
         return finish(1);
     }
 
-    beginheader(out, macroname(arg).c_str());
-    encoderuns(in, out);
-    endheader(out);
+    static writer w; // 37 KiB, kept off the stack
+    beginheader(w, out, macroname(arg).c_str());
+    encoderuns(in, w);
+    endheader(w);
 
     // The header is closed before "Done." so that a failed write or flush is
     // still reported; an incomplete header is not left behind.
@@ -77,14 +74,36 @@ int main(int argc, char **argv)
     if (std::fclose(out) != 0)
         writefailed = true;
     if (readfailed || writefailed) {
-        std::remove(outname.c_str());
+        removeheader(outname.c_str());
         if (readfailed)
             std::printf("Cannot read %s!", arg);
         else
             std::printf("Cannot write %s!", outname.c_str());
         return finish(1);
     }
-    std::fclose(in); // all its bytes were read; closing it can lose nothing
+    keepheader();
+    (void)std::fclose(in); // all its bytes were read; closing it can lose nothing
     std::printf("Done.");
     return finish(0);
 }
+
+#ifdef _WIN32
+// The wide-character arguments, so that a name outside the ANSI code page
+// reaches the tool; they go on as UTF-8, as on POSIX systems.
+int wmain(int argc, wchar_t **wargv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back(utf8(wargv[i]));
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return convert(argc, argv.data());
+}
+#else
+int main(int argc, char **argv)
+{
+    return convert(argc, argv);
+}
+#endif
