@@ -1,0 +1,285 @@
+# Static checks of the sources, run as a script:
+#
+#   cmake -DSOURCE=<source root> -DBUILD=<build dir with compile_commands.json> -P cmake/lint.cmake
+#
+# 1. clang-tidy with SOURCE/.clang-tidy: src/*.cpp through the build's
+#    compile_commands.json, and each include/bytetab/*.h on its own as C99
+#    and as C++17 (skipped while there is none).
+# 2. cppcheck on src/ and include/, with SOURCE/.cppcheck-suppressions.
+# 3. clang-format --dry-run with SOURCE/.clang-format over the C and C++
+#    files of src, include, tests and fuzz: the files git knows (tracked, or
+#    new and not ignored) when SOURCE is a git work tree, else a glob.
+#
+# Prints nothing but a summary while all is clean; any finding makes the run
+# fail, naming the tool and the file. All three tools run before it fails, so
+# one run reports everything. Paths may contain blanks.
+
+cmake_minimum_required(VERSION 3.25)
+
+foreach(var SOURCE BUILD)
+  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
+    message(FATAL_ERROR "lint: pass -D${var}=<dir> (usage: cmake -DSOURCE=<source root> -DBUILD=<build dir> -P lint.cmake)")
+  endif()
+  get_filename_component(${var} "${${var}}" ABSOLUTE)
+  if(NOT IS_DIRECTORY "${${var}}")
+    message(FATAL_ERROR "lint: ${var} is not a directory: ${${var}}")
+  endif()
+endforeach()
+
+set(compdb "${BUILD}/compile_commands.json")
+if(NOT EXISTS "${compdb}")
+  message(FATAL_ERROR "lint: no ${compdb}; configure the build with -DCMAKE_EXPORT_COMPILE_COMMANDS=ON "
+                      "(a Makefile or Ninja generator)")
+endif()
+foreach(config .clang-tidy .clang-format .cppcheck-suppressions)
+  if(NOT EXISTS "${SOURCE}/${config}")
+    message(FATAL_ERROR "lint: ${SOURCE}/${config} is missing")
+  endif()
+endforeach()
+
+foreach(tool clang-tidy cppcheck clang-format)
+  string(MAKE_C_IDENTIFIER "${tool}" var)
+  find_program(${var}_exe NAMES ${tool} ${tool}-14 NO_CACHE)
+  if(NOT ${var}_exe)
+    message(FATAL_ERROR "lint: ${tool} not found (install it or put it on PATH)")
+  endif()
+endforeach()
+
+set(failures "")  # "tool: file" entries
+set(summary "")
+
+# Runs a command, returns its exit status and its standard output and error
+# joined. The variable names carry a prefix so they cannot hide the caller's.
+function(lint_run out_status out_text)
+  execute_process(COMMAND ${ARGN}
+                  WORKING_DIRECTORY "${SOURCE}"
+                  RESULT_VARIABLE lint_run_status
+                  OUTPUT_VARIABLE lint_run_out
+                  ERROR_VARIABLE lint_run_err)
+  set(${out_status} "${lint_run_status}" PARENT_SCOPE)
+  set(${out_text} "${lint_run_out}${lint_run_err}" PARENT_SCOPE)
+endfunction()
+
+# Records a failure of `tool` on `file` and prints what the tool said. (A
+# function, not a macro: a macro would take the backslashes of the text as
+# escapes.)
+function(lint_fail tool file text)
+  list(APPEND failures "${tool}: ${file}")
+  message("---- ${tool}: ${file}\n${text}")
+  set(failures "${failures}" PARENT_SCOPE)
+endfunction()
+
+# The name of a file for the messages: relative to SOURCE when inside it.
+function(lint_name out file)
+  file(RELATIVE_PATH rel "${SOURCE}" "${file}")
+  if(rel MATCHES "^\\.\\./")
+    set(rel "${file}")
+  endif()
+  set(${out} "${rel}" PARENT_SCOPE)
+endfunction()
+
+# The run's time, for the summary: seconds and microseconds from one reading.
+function(lint_now out)
+  string(TIMESTAMP t "%s %f")
+  string(REPLACE " " ";" t "${t}")
+  list(GET t 0 s)
+  list(GET t 1 us)
+  math(EXPR ms "${s} * 1000 + 1${us} / 1000 - 1000")
+  set(${out} "${ms}" PARENT_SCOPE)
+endfunction()
+lint_now(t0)
+
+# ---------------------------------------------------------------- clang-tidy
+# A finding is an error (WarningsAsErrors, and --warnings-as-errors here as
+# well), which gives a non-zero exit status; a report of a warning or error
+# in the output counts too, in case a tool version exits with 0 regardless.
+set(tidy "${clang_tidy_exe}" "--config-file=${SOURCE}/.clang-tidy" --quiet "--warnings-as-errors=*")
+
+# Drops the compiler's "N warnings generated." line, which counts the
+# diagnostics of system headers that clang-tidy does not show.
+function(lint_tidy_text var)
+  string(REGEX REPLACE "(^|\n)[0-9]+ warnings? (and [0-9]+ errors? )?generated\\.\n" "\\1" t "${${var}}")
+  set(${var} "${t}" PARENT_SCOPE)
+endfunction()
+
+file(GLOB tidy_sources LIST_DIRECTORIES false "${SOURCE}/src/*.cpp")
+list(SORT tidy_sources)
+foreach(f IN LISTS tidy_sources)
+  lint_name(name "${f}")
+  # The build may be gcc's: its optimization flags mean nothing to clang.
+  lint_run(status text ${tidy} -p "${BUILD}" --extra-arg=-Wno-ignored-optimization-argument "${f}")
+  lint_tidy_text(text)
+  if(NOT status EQUAL 0 OR text MATCHES ": (warning|error): ")
+    lint_fail(clang-tidy "${name}" "${text}")
+  endif()
+endforeach()
+list(LENGTH tidy_sources n_tidy)
+
+# The public header is C99 that C++ code includes too: it is checked as the
+# main file in both languages. A single-header library may keep its
+# definitions behind a *_IMPLEMENTATION macro; any such macro is defined so
+# that they are checked as well.
+file(GLOB public_headers LIST_DIRECTORIES false "${SOURCE}/include/bytetab/*.h")
+list(SORT public_headers)
+foreach(h IN LISTS public_headers)
+  lint_name(name "${h}")
+  file(STRINGS "${h}" impl_lines REGEX "^[ \t]*#[ \t]*(ifdef|ifndef|if|elif)[ \t].*[A-Za-z0-9_]*_IMPLEMENTATION")
+  set(defines "")
+  foreach(line IN LISTS impl_lines)
+    string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*_IMPLEMENTATION" macros "${line}")
+    foreach(m IN LISTS macros)
+      list(APPEND defines "-D${m}")
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES defines)
+  foreach(lang "c;-std=c99" "c++;-std=c++17")
+    list(GET lang 0 x)
+    list(GET lang 1 std)
+    lint_run(status text ${tidy} "${h}" -- -x ${x} ${std} "-I${SOURCE}/include" ${defines})
+    lint_tidy_text(text)
+    if(NOT status EQUAL 0 OR text MATCHES ": (warning|error): ")
+      lint_fail(clang-tidy "${name} (as ${x}, ${std})" "${text}")
+    endif()
+  endforeach()
+endforeach()
+list(LENGTH public_headers n_headers)
+string(APPEND summary "clang-tidy: ${n_tidy} sources, ${n_headers} public headers (as C and C++)\n")
+
+# ------------------------------------------------------------------ cppcheck
+# Warnings, style, performance and portability findings; --error-exitcode
+# makes any of them a non-zero exit status. The suppressions (with their
+# reasons) are in SOURCE/.cppcheck-suppressions; a single finding can be
+# suppressed in the code with a // cppcheck-suppress comment that says why.
+# The file names of the findings are taken from the output for the message.
+set(cppcheck "${cppcheck_exe}" --quiet --inline-suppr --error-exitcode=1
+    --enable=warning,style,performance,portability
+    "--suppressions-list=${SOURCE}/.cppcheck-suppressions"
+    # POSIX functions the code calls (getc_unlocked) are known to it.
+    --library=posix
+    "--template={file}:{line}:{column}: {severity}: {message} [{id}]"
+    "-I${SOURCE}/src" "-I${SOURCE}/include")
+
+function(lint_cppcheck lang what)
+  lint_run(status text ${cppcheck} ${ARGN})
+  if(NOT status EQUAL 0 OR text MATCHES ": (error|warning|style|performance|portability): ")
+    string(REGEX MATCHALL "(^|\n)[^\n]+:[0-9]+:[0-9]+: " locations "${text}")
+    set(files "")
+    foreach(loc IN LISTS locations)
+      string(REGEX REPLACE "^\n?(.+):[0-9]+:[0-9]+: $" "\\1" f "${loc}")
+      lint_name(f "${f}")
+      list(APPEND files "${f}")
+    endforeach()
+    list(REMOVE_DUPLICATES files)
+    if(NOT files)
+      set(files "${what}")
+    endif()
+    foreach(f IN LISTS files)
+      list(APPEND failures "cppcheck: ${f} (as ${lang})")
+    endforeach()
+    message("---- cppcheck: ${what} (as ${lang})\n${text}")
+    set(failures "${failures}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Only the .cpp files: their headers are checked within them. A header given
+# on its own would be checked without its users (every member of a struct
+# "never used", say).
+file(GLOB cppcheck_sources LIST_DIRECTORIES false "${SOURCE}/src/*.cpp")
+list(SORT cppcheck_sources)
+if(cppcheck_sources)
+  lint_cppcheck(C++17 "src/" --language=c++ --std=c++17 ${cppcheck_sources})
+endif()
+if(public_headers)
+  lint_cppcheck(C99 "include/bytetab/" --language=c --std=c99 ${public_headers})
+  lint_cppcheck(C++17 "include/bytetab/" --language=c++ --std=c++17 ${public_headers})
+endif()
+list(LENGTH cppcheck_sources n)
+string(APPEND summary "cppcheck: ${n} sources, ${n_headers} public headers (as C and C++)\n")
+
+# -------------------------------------------------------------- clang-format
+set(format_dirs src include tests fuzz)
+set(format_globs "")
+foreach(dir IN LISTS format_dirs)
+  foreach(ext cpp hpp h c)
+    list(APPEND format_globs "${dir}/*.${ext}")
+  endforeach()
+endforeach()
+
+set(format_files "")
+set(in_git FALSE)
+find_program(git_exe git NO_CACHE)
+if(git_exe)
+  lint_run(git_status text "${git_exe}" rev-parse --is-inside-work-tree)
+  if(git_status EQUAL 0)
+    set(in_git TRUE)
+  endif()
+endif()
+if(in_git)
+  # In git's path patterns * matches across directories: tests/*.hpp takes
+  # tests/support/*.hpp too. Names are printed unquoted (blanks and all);
+  # only names with quotes, backslashes or control characters would come
+  # quoted, and the check below rejects those.
+  execute_process(COMMAND "${git_exe}" -c core.quotePath=false ls-files --cached --others --exclude-standard
+                          -- ${format_globs}
+                  WORKING_DIRECTORY "${SOURCE}"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE listing ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "lint: git ls-files failed in ${SOURCE}:\n${err}")
+  endif()
+  string(REPLACE ";" "\\;" listing "${listing}")
+  string(REPLACE "\n" ";" listing "${listing}")
+  foreach(rel IN LISTS listing)
+    if(rel STREQUAL "")
+      continue()
+    endif()
+    if(rel MATCHES "^\"")
+      message(FATAL_ERROR "lint: cannot handle the file name ${rel} (quoted by git)")
+    endif()
+    # Listed but deleted in the work tree: nothing to check.
+    if(EXISTS "${SOURCE}/${rel}")
+      list(APPEND format_files "${rel}")
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES format_files)
+  set(format_from "git")
+endif()
+# Not in git, or in a work tree that has none of these files (SOURCE an
+# unpacked copy inside another one whose ignore rules hide it, say): a glob.
+if(NOT format_files)
+  # Recursive as git's patterns are; made absolute, as a relative one would
+  # be taken from the current directory.
+  list(TRANSFORM format_globs PREPEND "${SOURCE}/" OUTPUT_VARIABLE abs_globs)
+  file(GLOB_RECURSE format_files LIST_DIRECTORIES false RELATIVE "${SOURCE}" ${abs_globs})
+  set(format_from "a glob")
+endif()
+list(SORT format_files)
+
+foreach(rel IN LISTS format_files)
+  lint_run(status text "${clang_format_exe}" "--style=file:${SOURCE}/.clang-format" --dry-run --Werror "${rel}")
+  if(NOT status EQUAL 0 OR NOT text STREQUAL "")
+    # Each place is three lines (message, code, caret): the first ten are
+    # shown, and the command that lists them all.
+    string(REGEX MATCHALL "clang-format-violations" places "${text}")
+    list(LENGTH places n_places)
+    if(n_places GREATER 10)
+      string(REGEX MATCH "^([^\n]*\n[^\n]*\n[^\n]*\n){10}" head "${text}")
+      math(EXPR more "${n_places} - 10")
+      set(text "${head}... and ${more} more places (clang-format --dry-run ${rel} lists them all)\n")
+    endif()
+    lint_fail(clang-format "${rel}" "${text}")
+  endif()
+endforeach()
+list(LENGTH format_files n)
+string(APPEND summary "clang-format: ${n} files (listed by ${format_from})\n")
+
+# ------------------------------------------------------------------- outcome
+lint_now(t1)
+math(EXPR tenths "(${t1} - ${t0}) / 100")
+math(EXPR whole "${tenths} / 10")
+math(EXPR tenth "${tenths} % 10")
+message("${summary}lint: ${whole}.${tenth} s")
+if(failures)
+  list(JOIN failures "\n  " list)
+  message(FATAL_ERROR "lint: findings in\n  ${list}")
+endif()
+message("lint: clean")
