@@ -1,0 +1,204 @@
+/* bytetab/decode.h: decodes the tokens of a header written by bytetab.
+
+   A token byte with bit 7 clear is one byte of that value; one with bit 7 set
+   is followed by a count c, and the two stand for c + 1 bytes of its low 7
+   bits. Tokens that end right after such a first byte are malformed.
+
+   size_t bytetab_decoded_size(const unsigned char *tokens, size_t count);
+       How many bytes the tokens decode to; BYTETAB_ERROR when they are
+       malformed (or the number does not fit in a size_t).
+   size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity);
+       Writes the bytes to out, never past capacity, and returns their number;
+       BYTETAB_ERROR when the tokens are malformed or the bytes do not fit.
+   int bytetab_decode_runs(const unsigned char *tokens, size_t count,
+                           void (*run)(void *context, unsigned char value, unsigned length), void *context);
+       Calls run once per token, in order, with its value and length (1 to
+       256): for output that is not plain memory. Returns 0, or -1 when the
+       tokens are malformed, after calling run for every complete token.
+   void bytetab_stream_init(struct bytetab_stream *stream, const unsigned char *tokens, size_t count);
+   size_t bytetab_stream_read(struct bytetab_stream *stream, unsigned char *out, size_t n);
+       Decodes a piece at a time: writes the next n bytes to out and returns
+       how many it wrote, fewer than n only where the data ends; 0 once all is
+       read; BYTETAB_ERROR when the data ends inside a token and nothing more
+       can be written.
+
+   Token bytes are read only through BYTETAB_READ(p), which is (*(p)) unless
+   defined before the include: pgm_read_byte(p) for tokens in AVR flash, say.
+
+   C++17 and later, in namespace bytetab (with <array>), decode at compile
+   time; malformed tokens or a Size other than the decoded size don't compile:
+       constexpr std::size_t decoded_size(const unsigned char (&tokens)[N]);
+       constexpr std::array<unsigned char, Size> decode<Size>(const unsigned char (&tokens)[N]);
+
+       static constexpr unsigned char tokens[] = SPRITE; // from sprite.h, by bytetab sprite
+       static constexpr auto sprite = bytetab::decode<bytetab::decoded_size(tokens)>(tokens);
+
+   C99, or C++98 and later. Freestanding: nothing but <stddef.h>, no
+   allocation, no global state. The functions are static inline, so a file
+   pays only for those it calls. */
+#ifndef BYTETAB_DECODE_H
+#define BYTETAB_DECODE_H
+
+#include <stddef.h>
+
+#define BYTETAB_ERROR ((size_t)-1)
+
+#ifndef BYTETAB_READ
+#define BYTETAB_READ(p) (*(p))
+#endif
+
+static inline size_t bytetab_decoded_size(const unsigned char *tokens, size_t count)
+{
+    size_t size = 0;
+    for (; count; --count, ++tokens) {
+        size_t n = 1;
+        if (BYTETAB_READ(tokens) & 0x80) {
+            if (!--count)
+                return BYTETAB_ERROR;
+            n += BYTETAB_READ(++tokens);
+        }
+        if (n >= BYTETAB_ERROR - size) /* the sum would reach it */
+            return BYTETAB_ERROR;
+        size += n;
+    }
+    return size;
+}
+
+static inline size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity)
+{
+    size_t size = 0;
+    for (; count; --count, ++tokens) {
+        unsigned char value = BYTETAB_READ(tokens);
+        unsigned n = 1;
+        if (value & 0x80) {
+            if (!--count)
+                return BYTETAB_ERROR;
+            n += BYTETAB_READ(++tokens);
+            value &= 0x7F;
+        }
+        if (n > capacity)
+            return BYTETAB_ERROR;
+        capacity -= n;
+        for (; n; --n)
+            out[size++] = value;
+    }
+    return size;
+}
+
+static inline int bytetab_decode_runs(const unsigned char *tokens, size_t count,
+                                      void (*run)(void *context, unsigned char value, unsigned length), void *context)
+{
+    for (; count; --count, ++tokens) {
+        unsigned char value = BYTETAB_READ(tokens);
+        unsigned n = 1;
+        if (value & 0x80) {
+            if (!--count)
+                return -1;
+            n += BYTETAB_READ(++tokens);
+            value &= 0x7F;
+        }
+        run(context, value, n);
+    }
+    return 0;
+}
+
+struct bytetab_stream {
+    const unsigned char *tokens; /* the next token */
+    size_t count;                /* token bytes from there on */
+    unsigned left;               /* bytes of the current run not yet read */
+    unsigned char value;         /* their value */
+};
+
+static inline void bytetab_stream_init(struct bytetab_stream *stream, const unsigned char *tokens, size_t count)
+{
+    stream->tokens = tokens;
+    stream->count = count;
+    stream->left = 0;
+    stream->value = 0;
+}
+
+static inline size_t bytetab_stream_read(struct bytetab_stream *stream, unsigned char *out, size_t n)
+{
+    const unsigned char *tokens = stream->tokens;
+    size_t count = stream->count, done = 0;
+    unsigned left = stream->left;
+    unsigned char value = stream->value;
+    while (done < n) {
+        if (!left) {
+            if (!count)
+                break;
+            value = BYTETAB_READ(tokens);
+            if (value & 0x80) {
+                if (count == 1) { /* stays here: every later read fails too */
+                    if (!done)
+                        done = BYTETAB_ERROR;
+                    break;
+                }
+                left = 1u + BYTETAB_READ(++tokens);
+                value &= 0x7F;
+                --count;
+            } else
+                left = 1;
+            ++tokens;
+            --count;
+        }
+        out[done++] = value;
+        --left;
+    }
+    stream->tokens = tokens;
+    stream->count = count;
+    stream->left = left;
+    stream->value = value;
+    return done;
+}
+
+#if defined(__cplusplus) && (__cplusplus >= 201703L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201703L))
+#include <array>
+#include <cstddef>
+
+namespace bytetab {
+
+/* Not constexpr: reaching one at compile time is the compile error. At run
+   time, decoded_size gives BYTETAB_ERROR for malformed tokens. */
+inline std::size_t malformedtokens()
+{
+    return BYTETAB_ERROR;
+}
+inline void wrongsize() {}
+
+template <std::size_t N>
+constexpr std::size_t decoded_size(const unsigned char (&tokens)[N])
+{
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (tokens[i] & 0x80) {
+            if (++i == N)
+                return malformedtokens();
+            size += tokens[i];
+        }
+        ++size;
+    }
+    return size;
+}
+
+/* At run time, bytes past Size are dropped and missing ones left 0. */
+template <std::size_t Size, std::size_t N>
+constexpr std::array<unsigned char, Size> decode(const unsigned char (&tokens)[N])
+{
+    if (decoded_size(tokens) != Size)
+        wrongsize();
+    std::array<unsigned char, Size> out{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const unsigned char value = tokens[i] & 0x7F;
+        std::size_t n = (tokens[i] & 0x80) && i + 1 < N ? 1u + tokens[++i] : 1u;
+        while (n-- && at < Size)
+            out[at++] = value;
+    }
+    return out;
+}
+
+} /* namespace bytetab */
+#endif
+
+#endif
