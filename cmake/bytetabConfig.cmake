@@ -1,4 +1,5 @@
-# find_package(bytetab) gives the imported executable bytetab::bytetab and
+# find_package(bytetab) gives the imported executable bytetab::bytetab, the
+# decoder library bytetab::decode (the header bytetab/decode.h) and
 # bytetab_add_header().
 include("${CMAKE_CURRENT_LIST_DIR}/bytetabTargets.cmake")
 
@@ -7,8 +8,8 @@ include("${CMAKE_CURRENT_LIST_DIR}/bytetabTargets.cmake")
 # Converts <input-file> into <name>.h, where <name> is the file's own name,
 # and makes it includable from <target>'s sources as "<name>.h". The input is
 # copied into the build tree and converted there under its bare name, so the
-# macro is <name> upper-cased: give the file a name that is a valid C
-# identifier. The header is made again whenever the input changes.
+# macro is made from <name> alone: logo.bin gives LOGO_BIN. The header is made
+# again whenever the input changes.
 function(bytetab_add_header target input)
   get_filename_component(input "${input}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   get_filename_component(name "${input}" NAME)

@@ -4,6 +4,7 @@
 // Every outcome is one message on standard output, without a line break, and
 // the exit status: 0 after "Done.", 1 after any failure.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,14 +34,20 @@ static int usage()
     return finish(1);
 }
 
-// The macro name: the argument with a to z upper-cased, whatever the locale;
-// every other byte is kept.
+// The macro name, a C identifier made from the argument: a to z upper-cased
+// whatever the locale, A to Z, 0 to 9 and _ kept, every other byte (dots,
+// path separators, bytes above 127) made _, and a _ in front of a leading
+// digit. A name that is an identifier already only changes case.
 static std::string macroname(const char *arg)
 {
     std::string name(arg);
     for (char &c : name)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
+        else if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9'))
+            c = '_';
+    if (name[0] >= '0' && name[0] <= '9')
+        name.insert(0, 1, '_');
     return name;
 }
 
@@ -64,7 +71,7 @@ static int convert(int argc, char **argv)
 
     static writer w; // 37 KiB, kept off the stack
     beginheader(w, out, macroname(arg).c_str());
-    encoderuns(in, w);
+    const std::uint64_t high = encoderuns(in, w);
     endheader(w);
 
     // The header is closed before "Done." so that a failed write or flush is
@@ -84,7 +91,14 @@ static int convert(int argc, char **argv)
     keepheader();
     (void)std::fclose(in); // all its bytes were read; closing it can lose nothing
     std::printf("Done.");
-    return finish(0);
+    // The header holds what the tool can store; say what it could not. A
+    // warning that cannot be delivered fails the run, as "Done." would.
+    int status = 0;
+    if (high > 0 &&
+        std::fprintf(stderr, "bytetab: warning: %s: %s bytes above 0x7F were stored without bit 7 (0xFF as 0x00)\n",
+                     arg, std::to_string(high).c_str()) < 0)
+        status = 1;
+    return finish(status);
 }
 
 #ifdef _WIN32

@@ -12,19 +12,22 @@ static inline int readbyte(std::FILE *in)
 }
 
 // The next input value, with 255 taken as 0; EOF is passed through as is.
-static inline int nextvalue(std::FILE *in)
+// Counts the bytes above 0x7F, which lose bit 7 in their token.
+static inline int nextvalue(std::FILE *in, std::uint64_t &high)
 {
     const int c = readbyte(in);
+    high += c > 0x7F;
     return c == 0xFF ? 0 : c;
 }
 
-void encoderuns(std::FILE *in, writer &w)
+std::uint64_t encoderuns(std::FILE *in, writer &w)
 {
+    std::uint64_t high = 0;
     int count = 0; // bytes of the current run beyond its first, 0 to 255
-    int current = nextvalue(in);
+    int current = nextvalue(in, high);
     while (current != EOF) {
         const int previous = current;
-        current = nextvalue(in);
+        current = nextvalue(in, high);
         // Runs are compared on the full 8-bit value, before bit 7 is
         // replaced, and are cut at 256 bytes.
         if (current == previous && count < 255) {
@@ -38,4 +41,5 @@ void encoderuns(std::FILE *in, writer &w)
             outbyte(w, static_cast<unsigned char>(count));
         count = 0;
     }
+    return high;
 }
