@@ -62,8 +62,7 @@ static int convert(int argc, char **argv)
         return finish(1);
     }
     const std::string outname = std::string(arg) + ".h";
-    headeropen opened;
-    std::FILE *out = createheader(outname.c_str(), in, opened);
+    std::FILE *out = createheader(outname.c_str(), in);
     if (!out) {
         std::printf("Cannot create %s!", outname.c_str());
         return finish(1);

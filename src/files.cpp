@@ -70,9 +70,8 @@ static bool sameas(HANDLE h, std::FILE *in)
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-std::FILE *createheader(const char *name, std::FILE *in, headeropen &result)
+std::FILE *createheader(const char *name, std::FILE *in)
 {
-    result = headeropen::failed;
     const std::wstring wname = widen(name);
     const HANDLE h = CreateFileW(wname.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -81,7 +80,6 @@ std::FILE *createheader(const char *name, std::FILE *in, headeropen &result)
     // A header that did not exist cannot be the input.
     if (GetLastError() == ERROR_ALREADY_EXISTS && sameas(h, in)) {
         CloseHandle(h);
-        result = headeropen::isinput;
         return nullptr;
     }
     pendingname = wname;
@@ -99,7 +97,6 @@ std::FILE *createheader(const char *name, std::FILE *in, headeropen &result)
         removeheader(name);
         return nullptr;
     }
-    result = headeropen::ok;
     return out;
 }
 
@@ -177,21 +174,16 @@ std::FILE *openinput(const char *name)
     return in;
 }
 
-std::FILE *createheader(const char *name, std::FILE *in, headeropen &result)
+std::FILE *createheader(const char *name, std::FILE *in)
 {
-    result = headeropen::failed;
     catchsignals();
     const int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
+    // A header whose identity can't be read is refused, as the input itself.
     struct stat hs, is;
-    if (fstat(fd, &hs) != 0 || fstat(fileno(in), &is) != 0) {
+    if (fstat(fd, &hs) != 0 || fstat(fileno(in), &is) != 0 || (hs.st_dev == is.st_dev && hs.st_ino == is.st_ino)) {
         close(fd);
-        return nullptr;
-    }
-    if (hs.st_dev == is.st_dev && hs.st_ino == is.st_ino) {
-        close(fd);
-        result = headeropen::isinput;
         return nullptr;
     }
     // Not the input: from here on the header is ours to replace. A device
@@ -208,7 +200,6 @@ std::FILE *createheader(const char *name, std::FILE *in, headeropen &result)
         removeheader(name);
         return nullptr;
     }
-    result = headeropen::ok;
     return out;
 }
 

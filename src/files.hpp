@@ -19,11 +19,10 @@
 // a directory.
 std::FILE *openinput(const char *name);
 
-enum class headeropen { ok, failed, isinput };
-
-// The header `name`, for writing in text mode, empty; nullptr and the reason
-// otherwise. `name` must stay valid until keepheader or removeheader.
-std::FILE *createheader(const char *name, std::FILE *in, headeropen &result);
+// The header `name`, for writing in text mode, empty; nullptr if it can't be
+// created or is the input itself. `name` must stay valid until keepheader or
+// removeheader.
+std::FILE *createheader(const char *name, std::FILE *in);
 
 // The header is complete and closed: an interruption no longer removes it.
 void keepheader();
