@@ -78,17 +78,6 @@ function(lint_name out file)
   set(${out} "${rel}" PARENT_SCOPE)
 endfunction()
 
-# The run's time, for the summary: seconds and microseconds from one reading.
-function(lint_now out)
-  string(TIMESTAMP t "%s %f")
-  string(REPLACE " " ";" t "${t}")
-  list(GET t 0 s)
-  list(GET t 1 us)
-  math(EXPR ms "${s} * 1000 + 1${us} / 1000 - 1000")
-  set(${out} "${ms}" PARENT_SCOPE)
-endfunction()
-lint_now(t0)
-
 # ---------------------------------------------------------------- clang-tidy
 # A finding is an error (WarningsAsErrors, and --warnings-as-errors here as
 # well), which gives a non-zero exit status; a report of a warning or error
@@ -116,26 +105,15 @@ endforeach()
 list(LENGTH tidy_sources n_tidy)
 
 # The public header is C99 that C++ code includes too: it is checked as the
-# main file in both languages. A single-header library may keep its
-# definitions behind a *_IMPLEMENTATION macro; any such macro is defined so
-# that they are checked as well.
+# main file in both languages.
 file(GLOB public_headers LIST_DIRECTORIES false "${SOURCE}/include/bytetab/*.h")
 list(SORT public_headers)
 foreach(h IN LISTS public_headers)
   lint_name(name "${h}")
-  file(STRINGS "${h}" impl_lines REGEX "^[ \t]*#[ \t]*(ifdef|ifndef|if|elif)[ \t].*[A-Za-z0-9_]*_IMPLEMENTATION")
-  set(defines "")
-  foreach(line IN LISTS impl_lines)
-    string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*_IMPLEMENTATION" macros "${line}")
-    foreach(m IN LISTS macros)
-      list(APPEND defines "-D${m}")
-    endforeach()
-  endforeach()
-  list(REMOVE_DUPLICATES defines)
   foreach(lang "c;-std=c99" "c++;-std=c++17")
     list(GET lang 0 x)
     list(GET lang 1 std)
-    lint_run(status text ${tidy} "${h}" -- -x ${x} ${std} "-I${SOURCE}/include" ${defines})
+    lint_run(status text ${tidy} "${h}" -- -x ${x} ${std} "-I${SOURCE}/include")
     lint_tidy_text(text)
     if(NOT status EQUAL 0 OR text MATCHES ": (warning|error): ")
       lint_fail(clang-tidy "${name} (as ${x}, ${std})" "${text}")
@@ -150,7 +128,6 @@ string(APPEND summary "clang-tidy: ${n_tidy} sources, ${n_headers} public header
 # makes any of them a non-zero exit status. The suppressions (with their
 # reasons) are in SOURCE/.cppcheck-suppressions; a single finding can be
 # suppressed in the code with a // cppcheck-suppress comment that says why.
-# The file names of the findings are taken from the output for the message.
 set(cppcheck "${cppcheck_exe}" --quiet --inline-suppr --error-exitcode=1
     --enable=warning,style,performance,portability
     "--suppressions-list=${SOURCE}/.cppcheck-suppressions"
@@ -162,21 +139,7 @@ set(cppcheck "${cppcheck_exe}" --quiet --inline-suppr --error-exitcode=1
 function(lint_cppcheck lang what)
   lint_run(status text ${cppcheck} ${ARGN})
   if(NOT status EQUAL 0 OR text MATCHES ": (error|warning|style|performance|portability): ")
-    string(REGEX MATCHALL "(^|\n)[^\n]+:[0-9]+:[0-9]+: " locations "${text}")
-    set(files "")
-    foreach(loc IN LISTS locations)
-      string(REGEX REPLACE "^\n?(.+):[0-9]+:[0-9]+: $" "\\1" f "${loc}")
-      lint_name(f "${f}")
-      list(APPEND files "${f}")
-    endforeach()
-    list(REMOVE_DUPLICATES files)
-    if(NOT files)
-      set(files "${what}")
-    endif()
-    foreach(f IN LISTS files)
-      list(APPEND failures "cppcheck: ${f} (as ${lang})")
-    endforeach()
-    message("---- cppcheck: ${what} (as ${lang})\n${text}")
+    lint_fail(cppcheck "${what} (as ${lang})" "${text}")
     set(failures "${failures}" PARENT_SCOPE)
   endif()
 endfunction()
@@ -273,11 +236,7 @@ list(LENGTH format_files n)
 string(APPEND summary "clang-format: ${n} files (listed by ${format_from})\n")
 
 # ------------------------------------------------------------------- outcome
-lint_now(t1)
-math(EXPR tenths "(${t1} - ${t0}) / 100")
-math(EXPR whole "${tenths} / 10")
-math(EXPR tenth "${tenths} % 10")
-message("${summary}lint: ${whole}.${tenth} s")
+message("${summary}")
 if(failures)
   list(JOIN failures "\n  " list)
   message(FATAL_ERROR "lint: findings in\n  ${list}")
