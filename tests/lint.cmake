@@ -1,6 +1,6 @@
 # Static checks of the sources, run as a script:
 #
-#   cmake -DSOURCE=<source root> -DBUILD=<build dir with compile_commands.json> -P cmake/lint.cmake
+#   cmake -DSOURCE=<source root> -DBUILD=<build dir with compile_commands.json> -P tests/lint.cmake
 #
 # 1. clang-tidy with SOURCE/.clang-tidy: src/*.cpp through the build's
 #    compile_commands.json, and each include/bytetab/*.h on its own as C99
