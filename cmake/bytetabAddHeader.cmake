@@ -1,0 +1,98 @@
+# bytetab_add_header(<target> <input> [NAME <name>])
+#
+# Converts <input> at build time into <name>.h, which <target>'s sources
+# include as "<name>.h"; its macro is <name> upper-cased. Without NAME,
+# <name> is the input's file name made a C identifier the way the tool makes
+# its macro names: assets/sprite.png gives sprite_png.h with SPRITE_PNG.
+# <target> also gets bytetab::decode. The header is made again when the input
+# or the tool changes.
+#
+# Included by the installed package and by bytetab's own CMakeLists.txt, for
+# projects that add bytetab with add_subdirectory or FetchContent.
+include_guard(GLOBAL)
+
+function(bytetab_add_header target input)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "NAME" "")
+  set(usage "bytetab_add_header(<target> <input> [NAME <name>])")
+  if(arg_UNPARSED_ARGUMENTS)
+    list(JOIN arg_UNPARSED_ARGUMENTS " " extra)
+    message(FATAL_ERROR "bytetab_add_header: unknown argument ${extra} after the input ${input} "
+                        "of target ${target}; the call is ${usage}")
+  endif()
+  if(arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "bytetab_add_header: NAME without a name, for the input ${input} of target ${target}")
+  endif()
+  if(NOT TARGET ${target})
+    message(FATAL_ERROR "bytetab_add_header: no target ${target} to convert ${input} for; "
+                        "define it (add_executable, add_library) before the call")
+  endif()
+  get_target_property(aliased ${target} ALIASED_TARGET)
+  if(aliased)
+    set(target ${aliased})
+  endif()
+  if(NOT TARGET bytetab::bytetab)
+    # bytetab added as a subproject of a cross build defines no tool.
+    message(FATAL_ERROR "bytetab_add_header: no bytetab tool to convert ${input} with: a cross build "
+                        "converts with the tool installed on the build machine, found with "
+                        "find_package(bytetab) and -Dbytetab_DIR=<prefix>/lib/cmake/bytetab")
+  endif()
+
+  if(DEFINED arg_NAME)
+    set(name "${arg_NAME}")
+    if(NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
+      message(FATAL_ERROR "bytetab_add_header: NAME ${name}, for the input ${input} of target ${target}, "
+                          "is not a C identifier (letters, digits and _, not beginning with a digit)")
+    endif()
+  else()
+    # Byte for byte the tool's rule: other bytes become _, and a leading
+    # digit gets a _ in front.
+    get_filename_component(name "${input}" NAME)
+    string(MAKE_C_IDENTIFIER "${name}" name)
+  endif()
+
+  get_filename_component(file "${input}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  get_source_file_property(generated "${file}" GENERATED)
+  if(NOT EXISTS "${file}" AND NOT generated)
+    message(FATAL_ERROR "bytetab_add_header: the input ${input} of target ${target} does not exist "
+                        "(looked for ${file})")
+  endif()
+
+  # Names are compared upper-cased: the macros would clash, and so would the
+  # headers on a file system that ignores case.
+  string(TOUPPER "${name}" macro)
+  get_property(taken TARGET ${target} PROPERTY BYTETAB_HEADER_${macro} SET)
+  if(taken)
+    get_property(other TARGET ${target} PROPERTY BYTETAB_HEADER_${macro})
+    message(FATAL_ERROR "bytetab_add_header: the input ${input} would give target ${target} the header "
+                        "${name}.h with the macro ${macro}, as ${other} does already; give one of them "
+                        "another NAME")
+  endif()
+  set_property(TARGET ${target} PROPERTY BYTETAB_HEADER_${macro} "the input ${input} (header ${name}.h)")
+
+  # The input is copied into a folder of the target's own and converted there
+  # under the bare name, so the tool names the header and the macro after it.
+  set(dir "${CMAKE_CURRENT_BINARY_DIR}/bytetab/${target}")
+  set(script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/bytetabConvert.cmake")
+  file(RELATIVE_PATH shown "${CMAKE_SOURCE_DIR}" "${file}")
+  if(shown MATCHES "^\\.\\./")
+    set(shown "${file}")
+  endif()
+  file(MAKE_DIRECTORY "${dir}")
+  add_custom_command(
+    OUTPUT "${dir}/${name}.h"
+    COMMAND "${CMAKE_COMMAND}" "-DTOOL=$<TARGET_FILE:bytetab::bytetab>" "-DINPUT=${file}" "-DDIR=${dir}"
+            "-DNAME=${name}" -P "${script}"
+    DEPENDS "${file}" bytetab::bytetab "${script}"
+    COMMENT "Converting ${shown} into ${name}.h"
+    VERBATIM)
+  target_sources(${target} PRIVATE "${dir}/${name}.h")
+  target_include_directories(${target} PRIVATE "${dir}")
+
+  # Set on the property rather than with target_link_libraries: a target whose
+  # links were given without PRIVATE/PUBLIC/INTERFACE refuses a call with
+  # them, and the other way round.
+  get_target_property(links ${target} LINK_LIBRARIES)
+  if(NOT "bytetab::decode" IN_LIST links)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_LIBRARIES bytetab::decode)
+  endif()
+endfunction()
