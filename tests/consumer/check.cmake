@@ -1,11 +1,13 @@
 # Builds the consumer project and checks the helper's build steps:
 #
 #   cmake -DSOURCE=<tests/consumer> -DBUILD=<scratch dir> -DGENERATOR=<generator> -DCONFIG=<config>
-#         (-DPREFIX=<installed prefix> | -DFETCH=<bytetab source>)
+#         (-DPREFIX=<installed prefix> [-DTOOLCHAIN=<file> -DEMULATOR=<program>] | -DFETCH=<bytetab source>)
 #         -P check.cmake
 #
 # PREFIX: the consumer finds the installed package through CMAKE_PREFIX_PATH.
-# FETCH: it
+# With TOOLCHAIN it is cross-built, finds the package through bytetab_DIR and
+# runs its test through EMULATOR; the installed include folder then gets a
+# stdio.h that stops the build if the target's compiler reads it. FETCH: it
 # fetches bytetab with FetchContent from a throwaway git repository of the
 # files git knows in FETCH (tracked, and new ones not ignored), with
 # GoogleTest's package disabled; where FETCH is not a git work tree the case
@@ -70,6 +72,13 @@ if(DEFINED FETCH)
   list(APPEND options -DBYTETAB_FETCH=${repo} -DBYTETAB_FETCH_TAG=${tag} -DBUILD_TESTING=ON
        -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON)
   set(tool "${bin}/_deps/bytetab-src/src/bytetab.cpp")
+elseif(DEFINED TOOLCHAIN)
+  # The installed include folder stands for the build machine's own
+  # (/usr/include): a C header there must not reach the target's compiler.
+  file(WRITE "${PREFIX}/include/stdio.h" "#error the build machine's include folder is on the target's path\n")
+  list(APPEND options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -Dbytetab_DIR=${PREFIX}/lib/cmake/bytetab
+       -DCMAKE_CROSSCOMPILING_EMULATOR=${EMULATOR})
+  set(tool "${PREFIX}/bin/bytetab")
 else()
   list(APPEND options -DCMAKE_PREFIX_PATH=${PREFIX})
   set(tool "${PREFIX}/bin/bytetab")
