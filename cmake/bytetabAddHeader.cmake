@@ -30,6 +30,14 @@ function(bytetab_add_header target input)
   if(aliased)
     set(target ${aliased})
   endif()
+  # The rule that makes the header reaches only the targets of the folder
+  # whose CMakeLists.txt defines it.
+  get_target_property(target_dir ${target} BINARY_DIR)
+  if(NOT target_dir STREQUAL CMAKE_CURRENT_BINARY_DIR)
+    get_target_property(target_source ${target} SOURCE_DIR)
+    message(FATAL_ERROR "bytetab_add_header: call it for the input ${input} in the folder that defines "
+                        "target ${target} (${target_source}), not in ${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
   if(NOT TARGET bytetab::bytetab)
     # bytetab added as a subproject of a cross build defines no tool.
     message(FATAL_ERROR "bytetab_add_header: no bytetab tool to convert ${input} with: a cross build "
