@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "fastpath.hpp"
+
 // Every item's text, "0x%02X, " of its byte, padded to 8 characters so that
 // one fixed-size copy places it.
 struct itemtable {
@@ -38,6 +40,17 @@ static void drainblock(writer &w)
     w.charcnt = 0;
 }
 
+// The current line is complete: ends it, and drains the block when it is full.
+static void endline(writer &w)
+{
+    w.line[linesize - 2] = '\\';
+    w.line[linesize - 1] = '\n';
+    w.line += linesize;
+    w.charcnt = 0;
+    if (w.line == w.block + linesize * blocklines)
+        drainblock(w);
+}
+
 void beginheader(writer &w, std::FILE *out, const char *name)
 {
     w.out = out;
@@ -50,14 +63,26 @@ void outbyte(writer &w, unsigned char byte)
 {
     // 8 bytes, 6 kept: the two after the twelfth item are the line's end.
     std::memcpy(w.line + std::ptrdiff_t{6} * w.charcnt, items.text[byte], sizeof items.text[byte]);
-    if (++w.charcnt == 12) {
-        w.line[linesize - 2] = '\\';
-        w.line[linesize - 1] = '\n';
-        w.line += linesize;
-        w.charcnt = 0;
-        if (w.block + sizeof w.block - w.line < static_cast<std::ptrdiff_t>(linesize))
-            drainblock(w);
-    }
+    if (++w.charcnt == 12)
+        endline(w);
+}
+
+// Twelve items, as twelve outbyte calls place them.
+static void fillline(char *line, const unsigned char *tokens)
+{
+    for (int k = 0; k < 12; ++k)
+        std::memcpy(line + std::ptrdiff_t{6} * k, items.text[tokens[k]], sizeof items.text[0]);
+}
+
+void outline(writer &w, const unsigned char *tokens, [[maybe_unused]] bool fast)
+{
+#if BYTETAB_FAST
+    if (fast)
+        fastfillline(w.line, tokens);
+    else
+#endif
+        fillline(w.line, tokens);
+    endline(w);
 }
 
 void endheader(writer &w)
