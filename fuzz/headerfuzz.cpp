@@ -1,4 +1,5 @@
-// libFuzzer target: encodes arbitrary bytes into a header in memory, parses
+// libFuzzer target: encodes arbitrary bytes into a header in memory, with the
+// fast paths and with the portable code, in blocks of several sizes; parses
 // the header back, decodes its tokens with include/bytetab/decode.h and aborts
 // on any difference from what the bytes must give.
 #include <cstdio>
@@ -10,16 +11,17 @@
 #include "headercheck.hpp"
 #include "bytetab/decode.h"
 
-static void fail(const char *what, const std::string &why)
+static void fail(const std::string &what, const std::string &why)
 {
-    std::fprintf(stderr, "%s: %s\n", what, why.c_str());
+    std::fprintf(stderr, "%s: %s\n", what.c_str(), why.c_str());
     std::abort();
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+// The header of the input, read as `mode` says; aborts on an I/O error or a
+// wrong count of bytes above 0x7F.
+static std::string convert(const bytes &input, const readmode &mode)
 {
-    const bytes input(data, data + size);
-    std::FILE *in = fmemopen(const_cast<std::uint8_t *>(data), size, "rb");
+    std::FILE *in = fmemopen(const_cast<unsigned char *>(input.data()), input.size(), "rb");
     char *text = nullptr;
     std::size_t length = 0;
     std::FILE *out = open_memstream(&text, &length);
@@ -28,14 +30,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     static writer w;
     beginheader(w, out, "FUZZ");
-    encoderuns(in, w);
+    const std::uint64_t high = encoderuns(in, w, mode);
     endheader(w);
     if (std::ferror(in) || std::ferror(out) || std::fclose(out) != 0)
         fail("streams", "an I/O error");
     std::fclose(in);
+    std::uint64_t expected = 0;
+    for (const unsigned char b : input)
+        expected += b > 0x7F;
+    if (high != expected)
+        fail("encoder", "counted " + std::to_string(high) + " bytes above 0x7F, not " + std::to_string(expected));
+    std::string header(text, length);
+    std::free(text);
+    return header;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const bytes input(data, data + size);
+    const std::string header = convert(input, {});
+    // The portable code is the reference for the fast paths; read in small
+    // blocks, runs and whole lines straddle their edges.
+    const std::size_t block = 1 + (size > 0 ? data[0] : 0) % 80;
+    if (convert(input, {readmode{}.block, true}) != header)
+        fail("fast paths", "the portable code writes another header");
+    if (convert(input, {block, false}) != header || convert(input, {block, true}) != header)
+        fail("blocks of " + std::to_string(block), "another header than one block gives");
 
     bytes tokens;
-    std::string why = parseheader(std::string(text, length), "FUZZ", tokens);
+    std::string why = parseheader(header, "FUZZ", tokens);
     if (!why.empty())
         fail("header text", why);
     why = checktokens(input, tokens);
@@ -51,6 +74,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t i = 0; i < input.size(); ++i)
         if (decoded[i] != (input[i] == 0xFF ? 0 : input[i] & 0x7F))
             fail("decoder", "wrong byte at offset " + std::to_string(i));
-    std::free(text);
     return 0;
 }

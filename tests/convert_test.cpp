@@ -1,6 +1,7 @@
 // The encoder and the header writer, in process, on temporary streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "headertext.hpp"
@@ -9,8 +10,8 @@
 #include "mixedruns.hpp"
 #include "bytetab/decode.h"
 
-// The header for `input` under the macro name "T".
-static std::string convert(const bytes &input)
+// The header for `input` under the macro name "T", read as `mode` says.
+static std::string convertwith(const bytes &input, const readmode &mode)
 {
     std::FILE *in = std::tmpfile();
     std::FILE *out = std::tmpfile();
@@ -24,14 +25,30 @@ static std::string convert(const bytes &input)
     } g;
     std::memset(g.guard, 0x5A, sizeof g.guard);
     beginheader(g.w, out, "T");
-    encoderuns(in, g.w);
+    const std::uint64_t high = encoderuns(in, g.w, mode);
     endheader(g.w);
     EXPECT_EQ(std::string(g.guard, sizeof g.guard), std::string(sizeof g.guard, 0x5A)) << "written past the block";
+    EXPECT_EQ(high,
+              static_cast<std::uint64_t>(std::count_if(input.begin(), input.end(), [](int b) { return b > 0x7F; })));
     std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
     std::rewind(out);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
     std::fclose(in);
     std::fclose(out);
+    return text;
+}
+
+// The header for `input`, the same whichever way the input is read: with the
+// fast paths or the portable code, in blocks of the usual size or of a few
+// bytes, so that runs and whole lines straddle their edges.
+static std::string convert(const bytes &input)
+{
+    const std::string text = convertwith(input, {});
+    for (const std::size_t block : {1, 17, 100})
+        for (const bool portable : {false, true})
+            EXPECT_EQ(convertwith(input, {block, portable}), text)
+                << "blocks of " << block << (portable ? ", portable" : "");
+    EXPECT_EQ(convertwith(input, {readmode{}.block, true}), text) << "portable";
     return text;
 }
 
@@ -101,9 +118,9 @@ TEST(Header, LinesOfTwelveItems)
         {items(13), "#define T { \\\n" + line1 + "0x0C,   } \n"},
         {items(24), "#define T { \\\n" + line1 + line2 + "  } \n"},
         {bytes{0x0A} + bytes(256, 0x0B), "#define T { \\\n0x0A, 0x8B, 0xFF,   } \n"},
-        // The writer's block holds 512 lines: exactly one block, and one item more.
-        {items(512 * 12), text(512 * 12)},
-        {items(512 * 12 + 1), text(512 * 12 + 1)},
+        // Exactly one writer's block, and one item more.
+        {items(blocklines * 12), text(blocklines * 12)},
+        {items(blocklines * 12 + 1), text(blocklines * 12 + 1)},
     };
     for (const auto &c : cases)
         EXPECT_EQ(convert(c.input), c.text);
