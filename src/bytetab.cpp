@@ -68,7 +68,7 @@ static int convert(int argc, char **argv)
         return finish(1);
     }
 
-    static writer w; // 37 KiB, kept off the stack
+    static writer w; // 300 KiB, kept off the stack
     beginheader(w, out, macroname(arg).c_str());
     const std::uint64_t high = encoderuns(in, w);
     endheader(w);
