@@ -1,7 +1,7 @@
 #include "runlength.hpp"
 
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "fastpath.hpp"
 
@@ -140,17 +140,18 @@ std::uint64_t encoderuns(std::FILE *in, writer &w, const readmode &mode)
 #else
     const int level = 0;
 #endif
-    std::vector<unsigned char> block(mode.block);
+    // Not cleared: only what fread fills is read.
+    const std::unique_ptr<unsigned char[]> block(new unsigned char[mode.block]);
     std::uint64_t high = 0;
     run r = {0, 0};
     // fread comes back short only at the end of the input or after an error.
     std::size_t n;
     do {
-        n = std::fread(block.data(), 1, block.size(), in);
+        n = std::fread(block.get(), 1, mode.block, in);
         if (n > 0)
-            encodeblock(w, block.data(), n, r, level);
-        high += counthigh(block.data(), n, level);
-    } while (n == block.size());
+            encodeblock(w, block.get(), n, r, level);
+        high += counthigh(block.get(), n, level);
+    } while (n == mode.block);
     if (r.length > 0)
         outrun(w, r.value, r.length);
     return high;
