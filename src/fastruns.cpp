@@ -17,11 +17,13 @@ __attribute__((target("sse2"))) static inline __m128i load(const unsigned char *
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
 
-// Bytes set where the 16 bytes from p on have the value v, 0xFF taken as 0.
+// Bytes set where the 16 bytes from p on are in a run of v: equal to v, or
+// for a run of 0, where 0xFF counts too, equal to their own sign (0 or -1).
+template <bool zero>
 __attribute__((target("sse2"))) static inline __m128i inrun(const unsigned char *p, __m128i v)
 {
     const __m128i x = load(p);
-    return _mm_cmpeq_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)), x), v);
+    return _mm_cmpeq_epi8(x, zero ? _mm_cmpgt_epi8(_mm_setzero_si128(), x) : v);
 }
 
 __attribute__((target("sse2"))) static inline std::uint64_t bits(__m128i x)
@@ -29,28 +31,34 @@ __attribute__((target("sse2"))) static inline std::uint64_t bits(__m128i x)
     return static_cast<unsigned>(_mm_movemask_epi8(x));
 }
 
-__attribute__((target("sse2"))) std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value)
+template <bool zero>
+__attribute__((target("sse2"))) static std::size_t scan(const unsigned char *p, std::size_t n, unsigned char value)
 {
     const __m128i v = _mm_set1_epi8(static_cast<char>(value));
     std::size_t i = 0;
     // 64 bytes at a time; in those that hold the run's end, it is the first
     // clear bit of their mask.
     for (; n - i >= 64; i += 64) {
-        const __m128i a = inrun(p + i, v), b = inrun(p + i + 16, v);
-        const __m128i c = inrun(p + i + 32, v), d = inrun(p + i + 48, v);
+        const __m128i a = inrun<zero>(p + i, v), b = inrun<zero>(p + i + 16, v);
+        const __m128i c = inrun<zero>(p + i + 32, v), d = inrun<zero>(p + i + 48, v);
         if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), _mm_and_si128(c, d))) != 0xFFFF) {
             const std::uint64_t in = bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
             return i + static_cast<unsigned>(__builtin_ctzll(~in));
         }
     }
     for (; n - i >= 16; i += 16) {
-        const std::uint64_t other = ~bits(inrun(p + i, v)) & 0xFFFF;
+        const std::uint64_t other = ~bits(inrun<zero>(p + i, v)) & 0xFFFF;
         if (other != 0)
             return i + static_cast<unsigned>(__builtin_ctzll(other));
     }
     while (i < n && (p[i] == 0xFF ? 0 : p[i]) == value)
         ++i;
     return i;
+}
+
+__attribute__((target("sse2"))) std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value)
+{
+    return value == 0 ? scan<true>(p, n, value) : scan<false>(p, n, value);
 }
 
 __attribute__((target("sse2"))) bool fastsingles(const unsigned char *p, unsigned char *tokens)
