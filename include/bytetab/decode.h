@@ -24,6 +24,8 @@
 
    Token bytes are read only through BYTETAB_READ(p), which is (*(p)) unless
    defined before the include: pgm_read_byte(p) for tokens in AVR flash, say.
+   It may evaluate p more than once: the decoder hands it only plain
+   pointers, never an expression with a side effect.
 
    C++17 and later, in namespace bytetab (with <array>), decode at compile
    time; malformed tokens or a Size other than the decoded size don't compile:
@@ -55,7 +57,8 @@ static inline size_t bytetab_decoded_size(const unsigned char *tokens, size_t co
         if (BYTETAB_READ(tokens) & 0x80) {
             if (!--count)
                 return BYTETAB_ERROR;
-            n += BYTETAB_READ(++tokens);
+            ++tokens;
+            n += BYTETAB_READ(tokens);
         }
         if (n >= BYTETAB_ERROR - size) /* the sum would reach it */
             return BYTETAB_ERROR;
@@ -73,7 +76,8 @@ static inline size_t bytetab_decode(const unsigned char *tokens, size_t count, u
         if (value & 0x80) {
             if (!--count)
                 return BYTETAB_ERROR;
-            n += BYTETAB_READ(++tokens);
+            ++tokens;
+            n += BYTETAB_READ(tokens);
             value &= 0x7F;
         }
         if (n > capacity)
@@ -94,7 +98,8 @@ static inline int bytetab_decode_runs(const unsigned char *tokens, size_t count,
         if (value & 0x80) {
             if (!--count)
                 return -1;
-            n += BYTETAB_READ(++tokens);
+            ++tokens;
+            n += BYTETAB_READ(tokens);
             value &= 0x7F;
         }
         run(context, value, n);
@@ -134,7 +139,8 @@ static inline size_t bytetab_stream_read(struct bytetab_stream *stream, unsigned
                         done = BYTETAB_ERROR;
                     break;
                 }
-                left = 1u + BYTETAB_READ(++tokens);
+                ++tokens;
+                left = 1u + BYTETAB_READ(tokens);
                 value &= 0x7F;
                 --count;
             } else
