@@ -53,6 +53,7 @@ static std::string macroname(const char *arg)
 
 static int convert(int argc, char **argv)
 {
+    catchsignals();
     if (argc != 2)
         return usage();
     const char *arg = argv[1];
@@ -73,21 +74,23 @@ static int convert(int argc, char **argv)
     const std::uint64_t high = encoderuns(in, w);
     endheader(w);
 
-    // The header is closed before "Done." so that a failed write or flush is
-    // still reported; an incomplete header is not left behind.
+    // The header is closed and put in place before "Done." so that a failed
+    // write, flush or rename is still reported; an incomplete header is not
+    // left behind.
     const bool readfailed = std::ferror(in) != 0;
     bool writefailed = std::ferror(out) != 0;
     if (std::fclose(out) != 0)
         writefailed = true;
+    if (!readfailed && !writefailed && !placeheader())
+        writefailed = true;
     if (readfailed || writefailed) {
-        removeheader(outname.c_str());
+        dropheader();
         if (readfailed)
             std::printf("Cannot read %s!", arg);
         else
             std::printf("Cannot write %s!", outname.c_str());
         return finish(1);
     }
-    keepheader();
     (void)std::fclose(in); // all its bytes were read; closing it can lose nothing
     std::printf("Done.");
     // The header holds what the tool can store; say what it could not. A

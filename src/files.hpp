@@ -3,33 +3,51 @@
 
 #include <cstdio>
 
-/* Opening the input and the header, and making sure that no incomplete
-   header is left behind. Names are byte strings, UTF-8 on Windows, where
-   they are handed to the wide-character API. Nothing here prints: each call
-   reports its outcome to the driver.
+/* Opening the input and the header, and putting the header in place, with
+   files_posix.cpp and files_windows.cpp behind one interface. Names are byte
+   strings, UTF-8 on Windows, where they are handed to the wide-character
+   API. Nothing here prints: each call reports its outcome to the driver.
 
-   The header is created or opened without truncating it, compared with the
-   open input, and only then truncated, so a header that is the input itself
-   (a link to it) is refused without a byte of the input being lost. From
-   then on, until keepheader or removeheader, an interruption (SIGINT, SIGTERM
-   or SIGHUP; on Windows Ctrl-C, Ctrl-Break or closing the console) removes
-   the header before the process ends by it. */
+   The header is written under a temporary name, ".bytetab-" and random
+   characters, in the header's own folder, and renamed over the header name
+   once it is complete and closed. So the input is never opened for writing,
+   whatever links or mounts stand between the names; no reader sees a partial
+   header; and a failure or an interruption removes only the temporary file,
+   leaving the header name as it was. A link at the header name is replaced,
+   not written through.
+
+   Two kinds of header are written in place instead. A name that leads to
+   something other than a regular file (a FIFO, a device) is written as it is
+   and never removed. A regular file whose folder allows no new file, or no
+   replacing it (read-only, append-only, or sticky and another user's file),
+   is truncated and rewritten as before: a failure or an interruption then
+   removes it, or empties it where it can't be removed.
+
+   Refused: a header that is the input itself (a link to it), and an existing
+   header that the user may not write. */
+
+// Called first: a failed write is then an error to report, not the end of the
+// process (SIGPIPE and SIGXFSZ are ignored), and an interruption (SIGINT,
+// SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or closing the console)
+// cleans up as a failure does before the process ends by it. A signal ignored
+// when the tool started stays ignored.
+void catchsignals();
 
 // The input, for reading in binary mode; nullptr if it can't be opened or is
 // a directory.
 std::FILE *openinput(const char *name);
 
-// The header `name`, for writing in text mode, empty; nullptr if it can't be
-// created or is the input itself. `name` must stay valid until keepheader or
-// removeheader.
+// The header `name`, to be written in text mode from its start; nullptr if it
+// can't be created, is the input itself or may not be written.
 std::FILE *createheader(const char *name, std::FILE *in);
 
-// The header is complete and closed: an interruption no longer removes it.
-void keepheader();
+// The header is complete and its stream closed: puts it in place under its
+// name. False if that fails; the header is then to be dropped.
+bool placeheader();
 
-// Removes the incomplete, closed header, or empties it where it cannot be
-// removed. Returns false if neither worked.
-bool removeheader(const char *name);
+// The header is incomplete and its stream closed: removes the temporary file,
+// or a header written in place, or empties that where it can't be removed.
+void dropheader();
 
 #ifdef _WIN32
 #include <string>
