@@ -1,19 +1,25 @@
-# bytetab_add_header(<target> <input> [NAME <name>])
+# bytetab_add_header(<target> <input> [NAME <name>] [LOSSY])
 #
 # Converts <input> at build time into <name>.h, which <target>'s sources
-# include as "<name>.h"; its macro is <name> upper-cased. Without NAME,
-# <name> is the input's file name made a C identifier the way the tool makes
-# its macro names: assets/sprite.png gives sprite_png.h with SPRITE_PNG.
-# <target> also gets bytetab::decode. The header is made again when the input
-# or the tool changes.
+# include as "<name>.h": it gives the tokens as the macro <NAME> (<name>
+# upper-cased) and their decoded size in bytes as <NAME>_SIZE, a decimal
+# constant. Without NAME, <name> is the input's file name made a C identifier
+# the way the tool makes its macro names: assets/tiles.bin gives tiles_bin.h
+# with TILES_BIN and TILES_BIN_SIZE. <target> also gets bytetab::decode. The
+# header is made again when the input or the tool changes.
+#
+# The tokens keep 7 bits a byte: an input with bytes above 0x7F fails its
+# build step unless LOSSY accepts the loss. An empty input, whose header would
+# be no C array, stops the configure step (the build step, for an input the
+# build makes).
 #
 # Included by the installed package and by bytetab's own CMakeLists.txt, for
 # projects that add bytetab with add_subdirectory or FetchContent.
 include_guard(GLOBAL)
 
 function(bytetab_add_header target input)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "NAME" "")
-  set(usage "bytetab_add_header(<target> <input> [NAME <name>])")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "LOSSY" "NAME" "")
+  set(usage "bytetab_add_header(<target> <input> [NAME <name>] [LOSSY])")
   if(arg_UNPARSED_ARGUMENTS)
     list(JOIN arg_UNPARSED_ARGUMENTS " " extra)
     message(FATAL_ERROR "bytetab_add_header: unknown argument ${extra} after the input ${input} "
@@ -64,36 +70,48 @@ function(bytetab_add_header target input)
     message(FATAL_ERROR "bytetab_add_header: the input ${input} of target ${target} does not exist "
                         "(looked for ${file})")
   endif()
-
-  # Names are compared upper-cased: the macros would clash, and so would the
-  # headers on a file system that ignores case.
-  string(TOUPPER "${name}" macro)
-  get_property(taken TARGET ${target} PROPERTY BYTETAB_HEADER_${macro} SET)
-  if(taken)
-    get_property(other TARGET ${target} PROPERTY BYTETAB_HEADER_${macro})
-    message(FATAL_ERROR "bytetab_add_header: the input ${input} would give target ${target} the header "
-                        "${name}.h with the macro ${macro}, as ${other} does already; give one of them "
-                        "another NAME")
+  # An input the build makes may be empty now and not once it is made: its
+  # build step checks it.
+  if(NOT generated)
+    file(SIZE "${file}" size)
+    if(size EQUAL 0)
+      message(FATAL_ERROR "bytetab_add_header: the input ${input} of target ${target} is empty, "
+                          "and a header of no tokens, { }, is no C array")
+    endif()
   endif()
-  set_property(TARGET ${target} PROPERTY BYTETAB_HEADER_${macro} "the input ${input} (header ${name}.h)")
 
-  # The input is copied into a folder of the target's own and converted there
-  # under the bare name, so the tool names the header and the macro after it.
+  # Macros are compared upper-cased, as the headers would clash on a file
+  # system that ignores case. Each header has two: its tokens and their size.
+  string(TOUPPER "${name}" macro)
+  foreach(m ${macro} ${macro}_SIZE)
+    get_property(other TARGET ${target} PROPERTY BYTETAB_MACRO_${m})
+    if(other)
+      message(FATAL_ERROR "bytetab_add_header: the input ${input} would give target ${target} the header "
+                          "${name}.h with the macros ${macro} and ${macro}_SIZE, and ${other} has ${m} "
+                          "already; give one of them another NAME")
+    endif()
+  endforeach()
+  set_property(TARGET ${target} PROPERTY BYTETAB_MACRO_${macro} "the input ${input} (header ${name}.h)")
+  set_property(TARGET ${target} PROPERTY BYTETAB_MACRO_${macro}_SIZE "the input ${input} (header ${name}.h)")
+
+  # The tool converts a copy of the input under the bare name in tokens/, so
+  # that it names the header and the macro after it; <name>.h beside that
+  # folder includes the tool's header unchanged and adds the size.
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/bytetab/${target}")
   set(script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/bytetabConvert.cmake")
   file(RELATIVE_PATH shown "${CMAKE_SOURCE_DIR}" "${file}")
   if(shown MATCHES "^\\.\\./")
     set(shown "${file}")
   endif()
-  file(MAKE_DIRECTORY "${dir}")
+  file(MAKE_DIRECTORY "${dir}/tokens")
   add_custom_command(
-    OUTPUT "${dir}/${name}.h"
-    COMMAND "${CMAKE_COMMAND}" "-DTOOL=$<TARGET_FILE:bytetab::bytetab>" "-DINPUT=${file}" "-DDIR=${dir}"
-            "-DNAME=${name}" -P "${script}"
+    OUTPUT "${dir}/${name}.h" "${dir}/tokens/${name}.h"
+    COMMAND "${CMAKE_COMMAND}" "-DTOOL=$<TARGET_FILE:bytetab::bytetab>" "-DINPUT=${file}" "-DGIVEN=${input}"
+            "-DDIR=${dir}" "-DNAME=${name}" "-DLOSSY=${arg_LOSSY}" -P "${script}"
     DEPENDS "${file}" bytetab::bytetab "${script}"
     COMMENT "Converting ${shown} into ${name}.h"
     VERBATIM)
-  target_sources(${target} PRIVATE "${dir}/${name}.h")
+  target_sources(${target} PRIVATE "${dir}/${name}.h" "${dir}/tokens/${name}.h")
   target_include_directories(${target} PRIVATE "${dir}")
 
   # Set on the property rather than with target_link_libraries: a target whose

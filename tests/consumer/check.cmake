@@ -14,12 +14,13 @@
 # reports itself skipped.
 #
 # The consumer is copied into BUILD so that its input can be touched. Then:
-# 1. The first build converts both headers quietly: the "Converting" lines,
-#    the tool's warning about bytes above 0x7F on a line of its own, and
-#    nothing else from the tool. The consumer's test passes and is its only
-#    one.
+# 1. The first build converts the three headers quietly: the "Converting"
+#    lines, for each LOSSY one the tool's warning about bytes above 0x7F on a
+#    line of its own, naming the input as the call gave it, and nothing else
+#    from the tool. The consumer's test passes and is its only one.
 # 2. A second build converts nothing.
-# 3. Touching the input, then the tool, converts again.
+# 3. Touching an input converts its headers again, and touching the tool
+#    converts all three.
 # 4. A header that cannot be written fails the build, with the tool's message
 #    at the start of a line.
 cmake_minimum_required(VERSION 3.25)
@@ -101,9 +102,9 @@ function(build step expected)
   set(log "${log}" PARENT_SCOPE)
 endfunction()
 
-# Stops unless the build converted both headers (or neither).
+# Stops unless the build converted `expected` headers.
 function(converted step expected)
-  string(REGEX MATCHALL "Converting assets/sprite.bin into (sprite_bin|sprite)\\.h" lines "${log}")
+  string(REGEX MATCHALL "Converting assets/(sprite|tiles)\\.bin into (sprite_bin|sprite|tiles_bin)\\.h" lines "${log}")
   list(LENGTH lines n)
   if(NOT n EQUAL expected)
     message(FATAL_ERROR "${step}: ${n} conversions, not ${expected}:\n${log}")
@@ -118,8 +119,8 @@ function(touch file)
 endfunction()
 
 build("first build" 0)
-converted("first build" 2)
-set(warning "bytetab: warning: (sprite_bin|sprite): 540 bytes above 0x7F were stored without bit 7 \\(0xFF as 0x00\\)\n")
+converted("first build" 3)
+set(warning "bytetab: warning: assets/sprite\\.bin: 540 bytes above 0x7F were stored without bit 7 \\(0xFF as 0x00\\)\n")
 string(REGEX MATCHALL "(^|\n)${warning}" warnings "${log}")
 list(LENGTH warnings n)
 if(NOT n EQUAL 2 OR log MATCHES "Done\\.|Cannot |Usage:")
@@ -141,9 +142,9 @@ converted("input touched" 2)
 
 touch("${tool}")
 build("tool touched" 0)
-converted("tool touched" 2)
+converted("tool touched" 3)
 
-set(header "${bin}/bytetab/consumer/sprite.h")
+set(header "${bin}/bytetab/consumer/tokens/sprite.h")
 file(REMOVE "${header}")
 file(MAKE_DIRECTORY "${header}")
 touch("${src}/assets/sprite.bin")

@@ -1,6 +1,8 @@
 /* Decodes the tokens of sprite_bin.h and sprite.h, both made from
-   assets/sprite.bin, and compares them with the bytes of that file (its path
-   is the argument): each byte 255 taken as 0, and bit 7 cleared. */
+   assets/sprite.bin, and of tiles_bin.h (compiled in tiles.c), made from
+   assets/tiles.bin, and compares them with the bytes of those files (the
+   argument is their folder): each byte 255 taken as 0, and bit 7 cleared.
+   Each header's size macro must be the file's size. */
 #include <stdio.h>
 
 #include <bytetab/decode.h>
@@ -8,28 +10,38 @@
 #include "sprite.h"
 #include "sprite_bin.h"
 
+extern const unsigned char tiletokens[];
+extern const unsigned long tiletokencount;
+extern unsigned char tiles[];
+extern const unsigned long tilesize;
+
 static const unsigned char by_file_name[] = SPRITE_BIN;
 static const unsigned char by_name[] = SPRITE;
-static unsigned char sprite[4096];
+static unsigned char sprite[SPRITE_SIZE];
 
-/* 0 when the tokens decode to the file's bytes; else says why. */
-static int check(const char *what, const unsigned char *tokens, size_t count, const char *path)
+/* 0 when the tokens decode into out, which holds exactly `size` bytes, to
+   the bytes of the file; else says why. */
+static int check(const char *what, const unsigned char *tokens, size_t count, unsigned char *out, size_t size,
+                 const char *dir, const char *file)
 {
-    FILE *f = fopen(path, "rb");
-    size_t size = bytetab_decode(tokens, count, sprite, sizeof sprite), at;
+    char path[4096];
+    FILE *f;
+    size_t decoded = bytetab_decode(tokens, count, out, size), at;
     int c = EOF;
+    sprintf(path, "%.4000s/%s", dir, file);
+    f = fopen(path, "rb");
     if (!f) {
         printf("cannot open %s\n", path);
         return 1;
     }
-    if (size == BYTETAB_ERROR || size != bytetab_decoded_size(tokens, count)) {
-        printf("%s: the tokens do not decode\n", what);
+    if (decoded != size || bytetab_decoded_size(tokens, count) != size) {
+        printf("%s: the tokens do not decode into its size, %lu bytes\n", what, (unsigned long)size);
         fclose(f);
         return 1;
     }
     for (at = 0; at < size; ++at) {
         c = getc(f);
-        if (c == EOF || ((c == 255 ? 0 : c) & 0x7F) != sprite[at])
+        if (c == EOF || ((c == 255 ? 0 : c) & 0x7F) != out[at])
             break;
     }
     if (at == size)
@@ -46,9 +58,14 @@ static int check(const char *what, const unsigned char *tokens, size_t count, co
 int main(int argc, char **argv)
 {
     if (argc != 2) {
-        puts("usage: consumer FILE");
+        puts("usage: consumer ASSETS");
         return 2;
     }
-    return check("SPRITE_BIN", by_file_name, sizeof by_file_name, argv[1]) |
-           check("SPRITE", by_name, sizeof by_name, argv[1]);
+    if (SPRITE_BIN_SIZE != SPRITE_SIZE) {
+        puts("SPRITE_BIN_SIZE and SPRITE_SIZE differ");
+        return 1;
+    }
+    return check("SPRITE_BIN", by_file_name, sizeof by_file_name, sprite, sizeof sprite, argv[1], "sprite.bin") |
+           check("SPRITE", by_name, sizeof by_name, sprite, sizeof sprite, argv[1], "sprite.bin") |
+           check("TILES_BIN", tiletokens, tiletokencount, tiles, tilesize, argv[1], "tiles.bin");
 }
