@@ -1,21 +1,55 @@
-# Makes the .deb, unpacks it into a scratch root with dpkg -x, checks what it
-# holds and runs the unpacked tool once.
-# cmake -DCPACK=... -DCONFIG=<config> -DBUILD=<build dir> -DSCRATCH=<scratch dir> -P package.cmake
+# Makes the .deb, has lintian check it where lintian is installed (any error
+# fails), unpacks it into a scratch root with dpkg -x, checks what it holds,
+# reads its pkg-config file where pkg-config is installed, and runs the
+# unpacked tool once.
+# cmake -DCPACK=... -DCONFIG=<config> -DBUILD=<build dir> -DSCRATCH=<scratch dir> -DVERSION=<version>
+#       -P package.cmake
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 execute_process(COMMAND "${CPACK}" -G DEB -C "${CONFIG}" --config "${BUILD}/CPackConfig.cmake" -B "${SCRATCH}"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 file(GLOB deb "${SCRATCH}/*.deb")
-execute_process(COMMAND dpkg -x "${deb}" "${SCRATCH}/root" COMMAND_ERROR_IS_FATAL ANY)
-foreach(f usr/bin/bytetab usr/share/man/man1/bytetab.1 usr/lib/cmake/bytetab/bytetabConfig.cmake
-          usr/include/bytetab/decode.h)
-  if(NOT EXISTS "${SCRATCH}/root/${f}")
+find_program(lintian lintian NO_CACHE)
+if(lintian)
+  execute_process(COMMAND "${lintian}" --fail-on error "${deb}" RESULT_VARIABLE status OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "lintian found errors in ${deb}:\n${out}")
+  endif()
+  message(STATUS "lintian: no errors\n${out}")
+else()
+  message(STATUS "lintian: skipped, not installed")
+endif()
+
+set(root "${SCRATCH}/root")
+execute_process(COMMAND dpkg -x "${deb}" "${root}" COMMAND_ERROR_IS_FATAL ANY)
+foreach(f usr/bin/bytetab usr/share/man/man1/bytetab.1.gz usr/lib/cmake/bytetab/bytetabConfig.cmake
+          usr/include/bytetab/decode.h usr/share/pkgconfig/bytetab.pc usr/share/doc/bytetab/copyright
+          usr/share/doc/bytetab/changelog.gz)
+  if(NOT EXISTS "${root}/${f}")
     message(FATAL_ERROR "${deb} lacks ${f}")
   endif()
 endforeach()
 
+# The package's pkg-config file alone, as the system's would be.
+find_program(pkgconfig pkg-config NO_CACHE)
+if(pkgconfig)
+  set(ENV{PKG_CONFIG_LIBDIR} "${root}/usr/share/pkgconfig")
+  unset(ENV{PKG_CONFIG_PATH})
+  execute_process(COMMAND "${pkgconfig}" --modversion bytetab OUTPUT_VARIABLE version
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND "${pkgconfig}" --variable=includedir bytetab OUTPUT_VARIABLE includedir
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT version STREQUAL VERSION OR NOT includedir STREQUAL "/usr/include")
+    message(FATAL_ERROR "bytetab.pc gives the version ${version} and the folder ${includedir}, not ${VERSION} "
+                        "and /usr/include")
+  endif()
+else()
+  message(STATUS "pkg-config: skipped, not installed")
+endif()
+
 file(WRITE "${SCRATCH}/logo.bin" "AAAB")
-execute_process(COMMAND "${SCRATCH}/root/usr/bin/bytetab" logo.bin WORKING_DIRECTORY "${SCRATCH}"
+execute_process(COMMAND "${root}/usr/bin/bytetab" logo.bin WORKING_DIRECTORY "${SCRATCH}"
                 OUTPUT_VARIABLE out RESULT_VARIABLE status)
 file(READ "${SCRATCH}/logo.bin.h" header)
 if(NOT status EQUAL 0 OR NOT out STREQUAL "Done."
