@@ -35,9 +35,14 @@
        static constexpr unsigned char tokens[] = SPRITE; // from sprite.h, by bytetab sprite
        static constexpr auto sprite = bytetab::decode<bytetab::decoded_size(tokens)>(tokens);
 
-   C99, or C++98 and later. Freestanding: nothing but <stddef.h>, no
-   allocation, no global state. The functions are static inline, so a file
-   pays only for those it calls. */
+   C99, or C++98 and later, and cc65. Freestanding: nothing but <stddef.h>,
+   no allocation, no global state. A file pays only for the functions it
+   calls: they are static inline; inline under sdcc, which would emit every
+   static function but emits no inline one and inlines every call; static
+   under cc65, which takes no inline and emits no static function that is
+   not called. With BYTETAB_FUNCTION defined as empty before the include,
+   they are ordinary functions defined in that file: for one file that takes
+   their address under sdcc. */
 #ifndef BYTETAB_DECODE_H
 #define BYTETAB_DECODE_H
 
@@ -49,7 +54,28 @@
 #define BYTETAB_READ(p) (*(p))
 #endif
 
-static inline size_t bytetab_decoded_size(const unsigned char *tokens, size_t count)
+#ifndef BYTETAB_FUNCTION
+#if defined(__SDCC)
+#define BYTETAB_FUNCTION inline
+#elif defined(__CC65__)
+#define BYTETAB_FUNCTION static
+#else
+#define BYTETAB_FUNCTION static inline
+#endif
+#endif
+
+#ifdef __CC65__ /* these keep cc65 from warning of a function not called */
+struct bytetab_stream;
+BYTETAB_FUNCTION size_t bytetab_decoded_size(const unsigned char *, size_t) __attribute__((unused));
+BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *, size_t, unsigned char *, size_t) __attribute__((unused));
+BYTETAB_FUNCTION int bytetab_decode_runs(const unsigned char *, size_t, void (*)(void *, unsigned char, unsigned),
+                                         void *) __attribute__((unused));
+BYTETAB_FUNCTION void bytetab_stream_init(struct bytetab_stream *, const unsigned char *, size_t)
+    __attribute__((unused));
+BYTETAB_FUNCTION size_t bytetab_stream_read(struct bytetab_stream *, unsigned char *, size_t) __attribute__((unused));
+#endif
+
+BYTETAB_FUNCTION size_t bytetab_decoded_size(const unsigned char *tokens, size_t count)
 {
     size_t size = 0;
     for (; count; --count, ++tokens) {
@@ -67,7 +93,7 @@ static inline size_t bytetab_decoded_size(const unsigned char *tokens, size_t co
     return size;
 }
 
-static inline size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity)
+BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity)
 {
     size_t size = 0;
     for (; count; --count, ++tokens) {
@@ -89,8 +115,9 @@ static inline size_t bytetab_decode(const unsigned char *tokens, size_t count, u
     return size;
 }
 
-static inline int bytetab_decode_runs(const unsigned char *tokens, size_t count,
-                                      void (*run)(void *context, unsigned char value, unsigned length), void *context)
+BYTETAB_FUNCTION int bytetab_decode_runs(const unsigned char *tokens, size_t count,
+                                         void (*run)(void *context, unsigned char value, unsigned length),
+                                         void *context)
 {
     for (; count; --count, ++tokens) {
         unsigned char value = BYTETAB_READ(tokens);
@@ -114,7 +141,7 @@ struct bytetab_stream {
     unsigned char value;         /* their value */
 };
 
-static inline void bytetab_stream_init(struct bytetab_stream *stream, const unsigned char *tokens, size_t count)
+BYTETAB_FUNCTION void bytetab_stream_init(struct bytetab_stream *stream, const unsigned char *tokens, size_t count)
 {
     stream->tokens = tokens;
     stream->count = count;
@@ -122,7 +149,7 @@ static inline void bytetab_stream_init(struct bytetab_stream *stream, const unsi
     stream->value = 0;
 }
 
-static inline size_t bytetab_stream_read(struct bytetab_stream *stream, unsigned char *out, size_t n)
+BYTETAB_FUNCTION size_t bytetab_stream_read(struct bytetab_stream *stream, unsigned char *out, size_t n)
 {
     const unsigned char *tokens = stream->tokens;
     size_t count = stream->count, done = 0;

@@ -1,27 +1,42 @@
-# Compiles sizes.c for a small CPU and prints the code size of every function:
-# with CC=arm-none-eabi-gcc (and NM) for the Cortex-M0, or CC=sdcc with PORT.
+# Compiles sizes.c for a small CPU, with every function of the decoder out of
+# line, and prints the code size of each:
+#   CPU m0 or avr: CC the gcc of that CPU, NM its nm, sizes from nm -S;
+#   CPU z80 or sm83: CC sdcc, sizes from its listing;
+#   CPU 6502: CC cl65, OD65 cc65's od65, sizes from the object's exports.
 # Fails when bytetab_decode takes more than LIMIT bytes, if LIMIT is given.
-#   cmake -DCC=... [-DNM=... | -DPORT=z80] -DINCLUDE=dir -DOUT=dir [-DLIMIT=n] -P codesize.cmake
-if(NOT PORT AND NOT NM)
-  message(FATAL_ERROR "arm-none-eabi-nm not found")
-endif()
-set(source ${CMAKE_CURRENT_LIST_DIR}/sizes.c)
+# With sdcc it then checks that a file pays only for what it calls (pays.c):
+# the include alone adds no code, and a call of bytetab_decode adds no other
+# function and at most 64 bytes more than bytetab_decode's own size.
+#   cmake -DCPU=... -DCC=... [-DNM=... | -DOD65=...] -DINCLUDE=dir -DOUT=dir [-DLIMIT=n] -P codesize.cmake
+set(here ${CMAKE_CURRENT_LIST_DIR})
 file(MAKE_DIRECTORY ${OUT})
-if(PORT)
-  set(compile ${CC} -m${PORT} --std-c99 --Werror --opt-code-size -I${INCLUDE} -c ${source} -o ${OUT}/)
+
+# Runs a compile, shown first.
+function(compile)
+  list(JOIN ARGN " " shown)
+  message("${shown}")
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "the compile failed")
+  endif()
+endfunction()
+
+set(gcc -Os -ffreestanding -std=c99 -pedantic -Wall -Wextra -Werror)
+set(sdcc ${CC} -m${CPU} --std-c99 --Werror --opt-code-size -I${INCLUDE} -c)
+set(source -DBYTETAB_FUNCTION= ${here}/sizes.c) # every function out of line
+if(CPU STREQUAL "m0")
+  compile(${CC} -mcpu=cortex-m0 -mthumb ${gcc} -I${INCLUDE} -c -o ${OUT}/sizes.o ${source})
+elseif(CPU STREQUAL "avr")
+  compile(${CC} -mmcu=atmega328p ${gcc} -I${INCLUDE} -c -o ${OUT}/sizes.o ${source})
+elseif(CPU STREQUAL "6502")
+  compile(${CC} -t none -O -W error -I${INCLUDE} -c -o ${OUT}/sizes.o ${source}) # cl65 wants the file last
 else()
-  set(compile ${CC} -mcpu=cortex-m0 -mthumb -Os -ffreestanding -std=c99 -pedantic -Wall -Wextra -Werror
-      -I${INCLUDE} -c ${source} -o ${OUT}/sizes.o)
-endif()
-list(JOIN compile " " shown)
-message("${shown}")
-execute_process(COMMAND ${compile} RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "the compile failed")
+  compile(${sdcc} ${source} -o ${OUT}/)
 endif()
 
-# sdcc's listing gives each function's offset in the code, nm each one's size.
-if(PORT)
+# sdcc's listing gives each function's offset in the code, nm each one's
+# size, od65 each exported label's size.
+if(CPU MATCHES "^(z80|sm83)$")
   file(STRINGS ${OUT}/sizes.lst lines REGEX "^ +[0-9A-F]+ +[0-9]+ _bytetab_[a-z_]+:")
   set(previous "")
   foreach(line IN LISTS lines)
@@ -35,6 +50,18 @@ if(PORT)
     endif()
     set(previous ${name})
     set(start ${offset})
+  endforeach()
+elseif(CPU STREQUAL "6502")
+  execute_process(COMMAND ${OD65} --dump-exports ${OUT}/sizes.o OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL "Name: *\"_bytetab_[a-z_]+\"[^(]*\\([0-9]+\\)" lines "${symbols}")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "Name: *\"_([a-z_]+)\"[^(]*\\(([0-9]+)\\)" "\\1;\\2" entry "${line}")
+    list(GET entry 0 name)
+    list(GET entry 1 size)
+    if(size)
+      set(size_${name} ${size})
+      list(PREPEND names ${name})
+    endif()
   endforeach()
 else()
   execute_process(COMMAND ${NM} -S ${OUT}/sizes.o OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
@@ -56,4 +83,33 @@ if(NOT DEFINED size_bytetab_decode)
 endif()
 if(LIMIT AND size_bytetab_decode GREATER LIMIT)
   message(FATAL_ERROR "bytetab_decode takes ${size_bytetab_decode} bytes, more than ${LIMIT}")
+endif()
+if(NOT CPU MATCHES "^(z80|sm83)$")
+  return()
+endif()
+
+# The code of pays.c without the include, with it, and with the call.
+foreach(variant none include call)
+  set(defines "")
+  if(variant STREQUAL "include")
+    set(defines -DBYTETAB_INCLUDE)
+  elseif(variant STREQUAL "call")
+    set(defines -DBYTETAB_INCLUDE -DBYTETAB_CALL)
+  endif()
+  file(MAKE_DIRECTORY ${OUT}/${variant})
+  compile(${sdcc} ${defines} ${here}/pays.c -o ${OUT}/${variant}/)
+  file(STRINGS ${OUT}/${variant}/pays.rel area REGEX "^A _CODE size [0-9A-F]+ ")
+  string(REGEX REPLACE "^A _CODE size ([0-9A-F]+) .*" "\\1" area "${area}")
+  math(EXPR code_${variant} "0x${area}")
+  file(STRINGS ${OUT}/${variant}/pays.asm labels_${variant} REGEX "^_bytetab_[a-z_]+:")
+endforeach()
+math(EXPR include "${code_include} - ${code_none}")
+math(EXPR call "${code_call} - ${code_none}")
+math(EXPR bound "${size_bytetab_decode} + 64")
+message("the include adds ${include} bytes of code, a call of bytetab_decode ${call}")
+if(NOT include EQUAL 0 OR labels_include)
+  message(FATAL_ERROR "the include alone adds code: ${labels_include}")
+endif()
+if(labels_call OR call GREATER bound)
+  message(FATAL_ERROR "a call of bytetab_decode adds more than ${bound} bytes or another function: ${labels_call}")
 endif()
