@@ -199,35 +199,35 @@ inline std::size_t malformedtokens()
 }
 inline void wrongsize() {}
 
+/* Each token is one statement, and the bytes are written through a plain
+   pointer: the compilers limit compile-time evaluation by its statements,
+   calls and operations (and g++ each loop by its turns). A flag byte at the
+   end takes i past N. */
 template <std::size_t N>
 constexpr std::size_t decoded_size(const unsigned char (&tokens)[N])
 {
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-        if (tokens[i] & 0x80) {
-            if (++i == N)
-                return malformedtokens();
-            size += tokens[i];
-        }
-        ++size;
-    }
-    return size;
+    std::size_t size = 0, i = 0;
+    for (; i < N; ++i)
+        size += (tokens[i] & 0x80) && ++i < N ? tokens[i] + 1u : 1u;
+    return i > N ? malformedtokens() : size;
 }
 
 /* At run time, bytes past Size are dropped and missing ones left 0. */
 template <std::size_t Size, std::size_t N>
 constexpr std::array<unsigned char, Size> decode(const unsigned char (&tokens)[N])
 {
-    if (decoded_size(tokens) != Size)
-        wrongsize();
     std::array<unsigned char, Size> out{};
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-        const unsigned char value = tokens[i] & 0x7F;
-        std::size_t n = (tokens[i] & 0x80) && i + 1 < N ? 1u + tokens[++i] : 1u;
-        while (n-- && at < Size)
-            out[at++] = value;
+    unsigned char *const to = out.data();
+    std::size_t i = 0, at = 0, size = 0;
+    for (; i < N; ++i) {
+        unsigned value = tokens[i] & 0x7Fu, n = (tokens[i] & 0x80) && ++i < N ? tokens[i] + 1u : 1u;
+        for (size += n; n-- && at < Size;)
+            to[at++] = static_cast<unsigned char>(value);
     }
+    if (i > N)
+        malformedtokens();
+    if (size != Size)
+        wrongsize();
     return out;
 }
 

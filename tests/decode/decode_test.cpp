@@ -81,3 +81,19 @@ TEST(Decode, EveryEntryPoint)
         }
     }
 }
+
+// The compile-time functions called at run time, where no compile error can
+// stop a wrong Size or malformed tokens.
+TEST(Decode, CompileTimeFunctionsAtRunTime)
+{
+    static const unsigned char tokens[] = {0xC1, 0x02, 0x42}, malformed[] = {0x41, 0xC1};
+    using four = std::array<unsigned char, 4>;
+    using two = std::array<unsigned char, 2>;
+    using six = std::array<unsigned char, 6>;
+    EXPECT_EQ(bytetab::decoded_size(tokens), 4u);
+    EXPECT_EQ(bytetab::decode<4>(tokens), (four{0x41, 0x41, 0x41, 0x42}));
+    EXPECT_EQ(bytetab::decode<2>(tokens), (two{0x41, 0x41})) << "bytes past Size dropped";
+    EXPECT_EQ(bytetab::decode<6>(tokens), (six{0x41, 0x41, 0x41, 0x42, 0, 0})) << "missing ones left 0";
+    EXPECT_EQ(bytetab::decoded_size(malformed), BYTETAB_ERROR);
+    EXPECT_EQ(bytetab::decode<2>(malformed), (two{0x41, 0x41})) << "a flag at the end taken as one byte";
+}
