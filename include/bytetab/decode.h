@@ -40,9 +40,9 @@
    calls: they are static inline; inline under sdcc, which would emit every
    static function but emits no inline one and inlines every call; static
    under cc65, which takes no inline and emits no static function that is
-   not called. With BYTETAB_FUNCTION defined as empty before the include,
-   they are ordinary functions defined in that file: for one file that takes
-   their address under sdcc. */
+   not called. Under sdcc, a program that takes their addresses needs them
+   out of line once: one of its files defines BYTETAB_FUNCTION as empty
+   before the include, which makes them ordinary functions defined there. */
 #ifndef BYTETAB_DECODE_H
 #define BYTETAB_DECODE_H
 

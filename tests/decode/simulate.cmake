@@ -1,9 +1,10 @@
 # Runs the decoder on a CPU under a simulator: writes sample.bin and
 # expected.h with SAMPLE, converts sample.bin with the built TOOL, builds
-# target.c with CC and runs it under SIM, which must print "decode: pass"
-# (and exit 0 where the simulator passes main's status on). Then, on the
-# simulators that count cycles, prints the cycles per byte that
-# bytetab_decode takes for a long run and for single bytes (cycles.c).
+# target.c with CC (with sdcc, and outofline.c) and runs it under SIM, which
+# must print "decode: pass" (and exit 0 where the simulator passes main's
+# status on). Then, on the simulators that count cycles, prints the cycles
+# per byte that bytetab_decode takes for a long run and for single bytes
+# (cycles.c).
 #   cmake -DCPU=m0|avr|z80|sm83|6502 -DCC=... -DSIM=... -DTOOL=... -DSAMPLE=...
 #         -DINCLUDE=dir [-DSIMAVR=dir] -DOUT=dir -P simulate.cmake
 # CPU m0: arm-none-eabi-gcc and qemu-system-arm -M microbit, with newlib's
@@ -76,10 +77,13 @@ else()
   set(simulate ${SIM} -c) # -c: print the cycle count
 endif()
 
-# Builds `source` with the defines that follow into OUT/name and runs it.
+# Builds `source` with the defines that follow into OUT/name and runs it;
+# with sdcc, linked with outofline.c.
 function(simulate name source)
   if(CPU MATCHES "^(z80|sm83)$")
-    build(${CC} ${flags} ${ARGN} ${source} -o ${OUT}/${name}.ihx)
+    build(${CC} ${flags} ${ARGN} -c ${source} -o ${OUT}/${name}.rel)
+    build(${CC} ${flags} -c ${here}/outofline.c -o ${OUT}/outofline.rel)
+    build(${CC} -m${CPU} ${OUT}/${name}.rel ${OUT}/outofline.rel -o ${OUT}/${name}.ihx)
     set(program ${name}.ihx)
   elseif(CPU STREQUAL "6502")
     build(${CC} ${flags} ${ARGN} -c -o ${OUT}/${name}.o ${source}) # cl65 would leave the object beside the source
