@@ -23,9 +23,10 @@
        can be written.
 
    Token bytes are read only through BYTETAB_READ(p), which is (*(p)) unless
-   defined before the include: pgm_read_byte(p) for tokens in AVR flash, say.
-   It may evaluate p more than once: the decoder hands it only plain
-   pointers, never an expression with a side effect.
+   defined before the include: pgm_read_byte(p) for tokens in AVR flash, say
+   (in its low 64 KiB, which a pointer there reaches). It may evaluate p more
+   than once: the decoder hands it only plain pointers, never an expression
+   with a side effect.
 
    C++17 and later, in namespace bytetab (with <array>), decode at compile
    time; malformed tokens or a Size other than the decoded size don't compile:
@@ -34,6 +35,10 @@
 
        static constexpr unsigned char tokens[] = SPRITE; // from sprite.h, by bytetab sprite
        static constexpr auto sprite = bytetab::decode<bytetab::decoded_size(tokens)>(tokens);
+
+   At their default limits, g++ 12 and clang 14 decode so about 200,000 single
+   bytes, or 1 MiB in runs; -fconstexpr-loop-limit and -fconstexpr-ops-limit
+   (g++) and -fconstexpr-steps (clang) raise the limits.
 
    C99, or C++98 and later, and cc65. Freestanding: nothing but <stddef.h>,
    no allocation, no global state. A file pays only for the functions it
