@@ -1,7 +1,8 @@
 // libFuzzer target: encodes arbitrary bytes into a header in memory, with the
-// fast paths and with the portable code, in blocks of several sizes; parses
-// the header back, decodes its tokens with include/bytetab/decode.h and aborts
-// on any difference from what the bytes must give.
+// portable code and each level of vector instructions, in blocks of several
+// sizes; parses the header back, decodes its tokens with
+// include/bytetab/decode.h and aborts on any difference from what the bytes
+// must give.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -50,16 +51,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const bytes input(data, data + size);
     // In one block, as the tool reads inputs of up to 128 KiB (a smaller one
-    // than the tool's is much cheaper for the sanitizers' allocator).
-    const std::size_t whole = std::max<std::size_t>(size, 1);
-    const std::string header = convert(input, {whole, false});
-    // The portable code is the reference for the fast paths; read in small
+    // than the tool's is much cheaper for the sanitizers' allocator), with
+    // the portable code, the reference for the vector levels. Read in small
     // blocks, runs and whole lines straddle their edges.
+    const std::size_t whole = std::max<std::size_t>(size, 1);
+    const std::string header = convert(input, {whole, portable});
     const std::size_t block = 1 + (size > 0 ? data[0] : 0) % 80;
-    if (convert(input, {whole, true}) != header)
-        fail("fast paths", "the portable code writes another header");
-    if (convert(input, {block, false}) != header || convert(input, {block, true}) != header)
-        fail("blocks of " + std::to_string(block), "another header than one block gives");
+    for (int level = portable; level <= vectorlevel(); ++level) {
+        if (convert(input, {whole, level}) != header)
+            fail("level " + std::to_string(level), "another header than the portable code writes");
+        if (convert(input, {block, level}) != header)
+            fail("level " + std::to_string(level) + ", blocks of " + std::to_string(block),
+                 "another header than one block gives");
+    }
 
     bytes tokens;
     std::string why = parseheader(header, "FUZZ", tokens);

@@ -7,22 +7,23 @@
 /* Vector-instruction twins of the encoder's and the writer's inner loops, for
    x86 processors with GCC or Clang. Each gives exactly what the portable code
    it stands beside gives: that code is the reference, and the fuzzer and the
-   tests compare the two. They are compiled for SSE2 and SSSE3 and called only
-   when fastlevel() says the processor has them. Elsewhere, and in a build with
-   -DBYTETAB_PORTABLE=ON, BYTETAB_FAST is 0 and none of this exists. */
+   tests compare the two. They are compiled for SSE2, SSSE3 and AVX2 and called
+   only when fastlevel() says the processor has them. Elsewhere, and in a build
+   with -DBYTETAB_PORTABLE=ON, BYTETAB_FAST is 0 and none of this exists. */
 
 #if !defined(BYTETAB_PORTABLE) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define BYTETAB_FAST 1
 
-// 0: only the portable code; 1: SSE2 (every x86-64 has it), for the
-// encoder's scans; 2: SSSE3 as well, for the writer's whole lines.
+// The highest level of vectorlevel() (runlength.hpp) that the processor has.
 int fastlevel();
 
-// runlength.cpp's scanrun, singles and counthigh, 16 input bytes at a time
-// (SSE2).
-std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value);
+// runlength.cpp's scanrun, which also adds the run's bytes above 0x7F to
+// `high`: 16 input bytes at a time with SSE2, 32 with AVX2.
+std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
+std::size_t widescanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
+
+// runlength.cpp's singles, with SSE2.
 bool fastsingles(const unsigned char *p, unsigned char *tokens);
-std::uint64_t fastcounthigh(const unsigned char *p, std::size_t n);
 
 // headertext.cpp's fillline, with SSSE3.
 void fastfillline(char *line, const unsigned char *tokens);

@@ -85,6 +85,28 @@ void outline(writer &w, const unsigned char *tokens, [[maybe_unused]] bool fast)
     endline(w);
 }
 
+void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count)
+{
+    const unsigned char pair[2] = {a, b};
+    std::uint64_t left = 2 * count; // items still to write
+    unsigned next = 0;              // which of the pair comes next
+    for (; left > 0 && w.charcnt != 0; --left, next ^= 1)
+        outbyte(w, pair[next]);
+    // From the start of a line on, the items alternate with an even period:
+    // every whole line is the same text, formatted once and then copied.
+    if (left >= 12) {
+        char line[linesize]; // the items; endline puts in the line's end
+        for (unsigned k = 0; k < 12; ++k)
+            std::memcpy(line + std::ptrdiff_t{6} * k, items.text[pair[next ^ (k & 1)]], sizeof items.text[0]);
+        for (; left >= 12; left -= 12) {
+            std::memcpy(w.line, line, linesize - 2);
+            endline(w);
+        }
+    }
+    for (; left > 0; --left, next ^= 1)
+        outbyte(w, pair[next]);
+}
+
 void endheader(writer &w)
 {
     drainblock(w);

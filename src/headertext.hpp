@@ -2,6 +2,7 @@
 #define BYTETAB_HEADERTEXT_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 /* The header is one macro definition, twelve items a line:
@@ -11,7 +12,7 @@
      0x0C, 0x0D,   }
 
    Call beginheader once, outbyte once per token byte (or outline for twelve of
-   them that make a whole line), endheader once, all on the same writer. Lines
+   them that make a whole line, outpairs for a pair repeated), endheader once, all on the same writer. Lines
    are gathered in the writer's block and handed to the stream a block at a
    time; endheader hands over the rest. Write failures are left in the
    stream's error indicator for the caller to test with ferror (and fclose). */
@@ -36,6 +37,8 @@ void outbyte(writer &w, unsigned char byte);
 // them; charcnt must be 0. `fast` lets it use the processor's vector
 // instructions.
 void outline(writer &w, const unsigned char *tokens, bool fast);
+// `count` pairs of token bytes (a, b), as 2 * count outbyte calls write them.
+void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count);
 void endheader(writer &w);
 
 #endif

@@ -1,5 +1,6 @@
 #include "runlength.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,15 +16,21 @@ static inline unsigned char value(unsigned char byte)
 }
 
 // How many of the n bytes from p on have the value v (v is never 0xFF, which
-// counts as 0): the rest of a run of v. A word at a time while the whole word
-// is in the run: XOR with v leaves it 0, and for v = 0, where 0xFF counts too,
-// so does XOR with itself shifted by a bit, each byte's lowest bit masked off
-// (a byte all of whose bits are equal).
-static std::size_t scanrun(const unsigned char *p, std::size_t n, unsigned char v, [[maybe_unused]] int level)
+// counts as 0): the rest of a run of v; adds the run's bytes above 0x7F to
+// `high`, so that the count needs no pass of its own. A word at a time while
+// the whole word is in the run: XOR with v leaves it 0, and for v = 0, where
+// 0xFF counts too, so does XOR with itself shifted by a bit, each byte's
+// lowest bit masked off (a byte all of whose bits are equal). A word's top
+// bits, moved to the bottom of each byte, are summed by a multiplication into
+// its top byte.
+static std::size_t scanrun(const unsigned char *p, std::size_t n, unsigned char v, [[maybe_unused]] int level,
+                           std::uint64_t &high)
 {
 #if BYTETAB_FAST
-    if (level > 0)
-        return fastscanrun(p, n, v);
+    if (level >= avx2)
+        return widescanrun(p, n, v, high);
+    if (level >= sse2)
+        return fastscanrun(p, n, v, high);
 #endif
     std::size_t i = 0;
     for (; n - i >= 8; i += 8) {
@@ -31,9 +38,10 @@ static std::size_t scanrun(const unsigned char *p, std::size_t n, unsigned char 
         std::memcpy(&x, p + i, 8);
         if ((v ? x ^ ones * v : (x ^ x << 1) & ones * 0xFE) != 0)
             break;
+        high += (x >> 7 & ones) * ones >> 56;
     }
-    while (i < n && value(p[i]) == v)
-        ++i;
+    for (; i < n && value(p[i]) == v; ++i)
+        high += p[i] >> 7;
     return i;
 }
 
@@ -42,7 +50,7 @@ static std::size_t scanrun(const unsigned char *p, std::size_t n, unsigned char 
 static bool singles(const unsigned char *p, unsigned char *tokens, [[maybe_unused]] int level)
 {
 #if BYTETAB_FAST
-    if (level > 0)
+    if (level >= sse2)
         return fastsingles(p, tokens);
 #endif
     for (int k = 0; k < 12; ++k) {
@@ -58,10 +66,9 @@ static bool singles(const unsigned char *p, unsigned char *tokens, [[maybe_unuse
 // count, then the rest.
 static void outrun(writer &w, unsigned char v, std::uint64_t length)
 {
-    for (; length > 256; length -= 256) {
-        outbyte(w, v | 0x80);
-        outbyte(w, 0xFF);
-    }
+    const std::uint64_t pieces = (length - 1) / 256;
+    outpairs(w, v | 0x80, 0xFF, pieces);
+    length -= pieces * 256;
     if (length == 1) {
         outbyte(w, v & 0x7F);
     } else {
@@ -77,13 +84,25 @@ struct run {
     std::uint64_t length;
 };
 
-// Encodes the n > 0 bytes from p on, after the run r; the run that reaches
-// the block's end is left in r.
-static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r, int level)
+// How many of the 12 bytes from p on are above 0x7F.
+static unsigned highin12(const unsigned char *p)
+{
+    std::uint64_t x;
+    std::uint32_t y;
+    std::memcpy(&x, p, 8);
+    std::memcpy(&y, p + 8, 4);
+    return static_cast<unsigned>(((x >> 7 & ones) * ones >> 56) + ((y >> 7 & 0x01010101U) * 0x01010101U >> 24));
+}
+
+// Encodes the n > 0 bytes from p on, after the run r, and adds those above
+// 0x7F to `high`; the run that reaches the block's end is left in r. Each
+// byte is looked at once: by the scan of its run, as the first of a run, or
+// in a line of singles.
+static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r, int level, std::uint64_t &high)
 {
     std::size_t i = 0;
     if (r.length > 0) {
-        i = scanrun(p, n, r.value, level);
+        i = scanrun(p, n, r.value, level, high);
         r.length += i;
         if (i == n)
             return;
@@ -95,14 +114,17 @@ static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r
         // formatted as one whole line: random data is mostly that. (The
         // check reads 16 bytes.)
         if (w.charcnt == 0 && n - i >= 16 && singles(p + i, tokens, level)) {
-            outline(w, tokens, level > 1);
+            outline(w, tokens, level >= ssse3);
+            high += highin12(p + i);
             i += 12;
             continue;
         }
         const unsigned char v = value(p[i]);
+        high += p[i] >> 7;
         // A run of one is told without a scan: in data that is not all runs,
         // most are.
-        const std::size_t length = i + 1 < n && value(p[i + 1]) != v ? 1 : 1 + scanrun(p + i + 1, n - i - 1, v, level);
+        const std::size_t length =
+            i + 1 < n && value(p[i + 1]) != v ? 1 : 1 + scanrun(p + i + 1, n - i - 1, v, level, high);
         i += length;
         if (i == n) {
             r = {v, length};
@@ -112,34 +134,18 @@ static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r
     }
 }
 
-// How many of the n bytes from p on are above 0x7F: their top bits, a word at
-// a time, moved to the bottom of each byte and summed by a multiplication
-// into the top byte.
-static std::uint64_t counthigh(const unsigned char *p, std::size_t n, [[maybe_unused]] int level)
+int vectorlevel()
 {
 #if BYTETAB_FAST
-    if (level > 0)
-        return fastcounthigh(p, n);
+    return fastlevel();
+#else
+    return portable;
 #endif
-    std::uint64_t high = 0;
-    std::size_t i = 0;
-    for (; n - i >= 8; i += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, p + i, 8);
-        high += (x >> 7 & ones) * ones >> 56;
-    }
-    for (; i < n; ++i)
-        high += p[i] >> 7;
-    return high;
 }
 
 std::uint64_t encoderuns(std::FILE *in, writer &w, const readmode &mode)
 {
-#if BYTETAB_FAST
-    const int level = mode.portable ? 0 : fastlevel();
-#else
-    const int level = 0;
-#endif
+    const int level = std::min(mode.level, vectorlevel());
     // Not cleared: only what fread fills is read.
     const std::unique_ptr<unsigned char[]> block(new unsigned char[mode.block]);
     std::uint64_t high = 0;
@@ -149,8 +155,7 @@ std::uint64_t encoderuns(std::FILE *in, writer &w, const readmode &mode)
     do {
         n = std::fread(block.get(), 1, mode.block, in);
         if (n > 0)
-            encodeblock(w, block.get(), n, r, level);
-        high += counthigh(block.get(), n, level);
+            encodeblock(w, block.get(), n, r, level, high);
     } while (n == mode.block);
     if (r.length > 0)
         outrun(w, r.value, r.length);

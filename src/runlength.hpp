@@ -7,13 +7,22 @@
 
 #include "headertext.hpp"
 
-// How encoderuns reads: `block` bytes of input at a time, and with the
-// processor's vector instructions where it has them, unless `portable`. The
-// output is the same either way; tests make the block small so that runs and
-// lines straddle its edges, and compare the two paths.
+// The vector instructions the encoder and the writer may use: none (the
+// portable code, which is the others' reference), SSE2, SSSE3 as well, AVX2 as
+// well. Each level gives the same output.
+constexpr int portable = 0, sse2 = 1, ssse3 = 2, avx2 = 3;
+
+// The highest level this build and this processor have: portable where the
+// build has no vector paths.
+int vectorlevel();
+
+// How encoderuns reads: `block` bytes of input at a time, with vector
+// instructions up to `level` where the processor has them. The output is the
+// same either way; tests make the block small so that runs and lines straddle
+// its edges, and compare the levels.
 struct readmode {
     std::size_t block = std::size_t{128} << 10;
-    bool portable = false;
+    int level = avx2;
 };
 
 // Reads `in` to its end and hands every token byte to the writer, in order.
