@@ -29,7 +29,8 @@ static std::string convertwith(const bytes &input, const readmode &mode)
     endheader(g.w);
     EXPECT_EQ(std::string(g.guard, sizeof g.guard), std::string(sizeof g.guard, 0x5A)) << "written past the block";
     EXPECT_EQ(high,
-              static_cast<std::uint64_t>(std::count_if(input.begin(), input.end(), [](int b) { return b > 0x7F; })));
+              static_cast<std::uint64_t>(std::count_if(input.begin(), input.end(), [](int b) { return b > 0x7F; })))
+        << "bytes above 0x7F, in blocks of " << mode.block << ", level " << mode.level;
     std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
     std::rewind(out);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
@@ -76,6 +77,8 @@ TEST(Encoder, TokenExamples)
         {bytes(258, 0x00), {0x80, 0xFF, 0x80, 0x01}},
         {bytes(512, 0x41), {0xC1, 0xFF, 0xC1, 0xFF}},
         {bytes(300, 0xFF) + bytes(2, 0x00), {0x80, 0xFF, 0x80, 0x2D}},
+        // A run of 0 that is all 0xFF and ends inside the scan's last vectors.
+        {bytes(200, 0xFF) + bytes(100, 0x41), {0x80, 0xC7, 0xC1, 0x63}},
         {{}, {}},
     };
     for (const auto &c : cases) {
