@@ -50,7 +50,7 @@ static std::string convert(const bytes &input, const readmode &mode)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const bytes input(data, data + size);
-    // In one block, as the tool reads inputs of up to 128 KiB (a smaller one
+    // In one block, as the tool reads inputs of up to 256 KiB (a smaller one
     // than the tool's is much cheaper for the sanitizers' allocator), with
     // the portable code, the reference for the vector levels. Read in small
     // blocks, runs and whole lines straddle their edges.

@@ -21,7 +21,7 @@ int vectorlevel();
 // same either way; tests make the block small so that runs and lines straddle
 // its edges, and compare the levels.
 struct readmode {
-    std::size_t block = std::size_t{128} << 10;
+    std::size_t block = std::size_t{256} << 10;
     int level = avx2;
 };
 
