@@ -25,7 +25,7 @@ std::size_t widescanrun(const unsigned char *p, std::size_t n, unsigned char val
 // runlength.cpp's singles, with SSE2.
 bool fastsingles(const unsigned char *p, unsigned char *tokens);
 
-// headertext.cpp's fillline, with SSSE3.
+// headertext.cpp's fillitems of a whole line, with SSSE3.
 void fastfillline(char *line, const unsigned char *tokens);
 
 #else

@@ -28,27 +28,45 @@ static constexpr itemtable makeitems()
 
 static constexpr itemtable items = makeitems();
 
-// Hands everything in the block to the stream and starts it anew. Copying
-// items into a block and making one fwrite per block is several times faster
-// than a formatted or a character-by-character write per item. A short write
-// sets the stream's error indicator, which the caller tests; so do the other
-// writes here, whose results are left to that test.
+// Hands the whole lines in the block to the stream and starts it anew.
+// Copying items into a block and making one fwrite per block is several times
+// faster than a formatted or a character-by-character write per item. A short
+// write sets the stream's error indicator, which the caller tests; so do the
+// other writes here, whose results are left to that test.
 static void drainblock(writer &w)
 {
-    (void)std::fwrite(w.block, 1, static_cast<std::size_t>(w.line - w.block) + std::size_t{6} * w.charcnt, w.out);
+    (void)std::fwrite(w.block, 1, static_cast<std::size_t>(w.line - w.block), w.out);
     w.line = w.block;
-    w.charcnt = 0;
 }
 
-// The current line is complete: ends it, and drains the block when it is full.
-static void endline(writer &w)
+// n items of the token bytes from t on, at `at`, as outbyte places them.
+static void fillitems(char *at, const unsigned char *t, unsigned n)
+{
+    for (unsigned k = 0; k < n; ++k)
+        std::memcpy(at + std::ptrdiff_t{6} * k, items.text[t[k]], sizeof items.text[0]);
+}
+
+// The current line holds its twelve items: ends it, and drains the block
+// when it is full.
+static void nextline(writer &w)
 {
     w.line[linesize - 2] = '\\';
     w.line[linesize - 1] = '\n';
     w.line += linesize;
-    w.charcnt = 0;
     if (w.line == w.block + linesize * blocklines)
         drainblock(w);
+}
+
+// The current line from the twelve token bytes at t.
+static void endline(writer &w, const unsigned char *t, [[maybe_unused]] bool fast)
+{
+#if BYTETAB_FAST
+    if (fast)
+        fastfillline(w.line, t);
+    else
+#endif
+        fillitems(w.line, t, 12);
+    nextline(w);
 }
 
 void beginheader(writer &w, std::FILE *out, const char *name)
@@ -61,28 +79,31 @@ void beginheader(writer &w, std::FILE *out, const char *name)
 
 void outbyte(writer &w, unsigned char byte)
 {
-    // 8 bytes, 6 kept: the two after the twelfth item are the line's end.
-    std::memcpy(w.line + std::ptrdiff_t{6} * w.charcnt, items.text[byte], sizeof items.text[byte]);
-    if (++w.charcnt == 12)
-        endline(w);
+    w.tokens[w.charcnt] = byte;
+    if (++w.charcnt == 12) {
+        endline(w, w.tokens, false);
+        w.charcnt = 0;
+    }
 }
 
-// Twelve items, as twelve outbyte calls place them.
-static void fillline(char *line, const unsigned char *tokens)
+void outtokens(writer &w, const unsigned char *t, unsigned n, bool fast)
 {
-    for (int k = 0; k < 12; ++k)
-        std::memcpy(line + std::ptrdiff_t{6} * k, items.text[tokens[k]], sizeof items.text[0]);
+    // One copy of a fixed size, whatever n is: a loop of n steps would be
+    // mispredicted about once a run.
+    std::memcpy(w.tokens + w.charcnt, t, 16);
+    unsigned count = w.charcnt + n;
+    for (; count >= 12; count -= 12) {
+        endline(w, w.tokens, fast);
+        unsigned char rest[16];
+        std::memcpy(rest, w.tokens + 12, sizeof rest);
+        std::memcpy(w.tokens, rest, sizeof rest);
+    }
+    w.charcnt = static_cast<unsigned char>(count);
 }
 
-void outline(writer &w, const unsigned char *tokens, [[maybe_unused]] bool fast)
+void outline(writer &w, const unsigned char *tokens, bool fast)
 {
-#if BYTETAB_FAST
-    if (fast)
-        fastfillline(w.line, tokens);
-    else
-#endif
-        fillline(w.line, tokens);
-    endline(w);
+    endline(w, tokens, fast);
 }
 
 void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count)
@@ -95,12 +116,14 @@ void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count)
     // From the start of a line on, the items alternate with an even period:
     // every whole line is the same text, formatted once and then copied.
     if (left >= 12) {
-        char line[linesize]; // the items; endline puts in the line's end
+        unsigned char t[12];
         for (unsigned k = 0; k < 12; ++k)
-            std::memcpy(line + std::ptrdiff_t{6} * k, items.text[pair[next ^ (k & 1)]], sizeof items.text[0]);
+            t[k] = pair[next ^ (k & 1)];
+        char line[linesize];
+        fillitems(line, t, 12);
         for (; left >= 12; left -= 12) {
             std::memcpy(w.line, line, linesize - 2);
-            endline(w);
+            nextline(w);
         }
     }
     for (; left > 0; --left, next ^= 1)
@@ -109,6 +132,8 @@ void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count)
 
 void endheader(writer &w)
 {
+    fillitems(w.line, w.tokens, w.charcnt);
+    w.line += std::ptrdiff_t{6} * w.charcnt;
     drainblock(w);
     (void)std::fputs("  } \n", w.out);
 }

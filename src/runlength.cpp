@@ -63,18 +63,30 @@ static bool singles(const unsigned char *p, unsigned char *tokens, [[maybe_unuse
 
 // The tokens of a run: a single value with bit 7 clear; a longer run cut from
 // its front into pieces of 256, each the value with bit 7 set and the repeat
-// count, then the rest.
-static void outrun(writer &w, unsigned char v, std::uint64_t length)
+// count, then the rest. A run of up to 6 pieces (1,792 bytes) goes to the
+// writer as one gathering of its tokens, so that no loop of a length that is
+// hard to predict costs a misprediction a run.
+static void outrun(writer &w, unsigned char v, std::uint64_t length, bool fast)
 {
-    const std::uint64_t pieces = (length - 1) / 256;
-    outpairs(w, v | 0x80, 0xFF, pieces);
-    length -= pieces * 256;
     if (length == 1) {
         outbyte(w, v & 0x7F);
-    } else {
-        outbyte(w, v | 0x80);
-        outbyte(w, static_cast<unsigned char>(length - 1));
+        return;
     }
+    std::uint64_t pieces = (length - 1) / 256;
+    const unsigned rest = static_cast<unsigned>(length - pieces * 256); // 1 to 256
+    if (pieces > 6) {
+        outpairs(w, v | 0x80, 0xFF, pieces);
+        pieces = 0;
+    }
+    unsigned char t[16];
+    for (unsigned k = 0; k < 16; k += 2) {
+        t[k] = v | 0x80;
+        t[k + 1] = 0xFF;
+    }
+    const unsigned at = static_cast<unsigned>(2 * pieces);
+    t[at] = rest == 1 ? v & 0x7F : v | 0x80;
+    t[at + 1] = static_cast<unsigned char>(rest - 1);
+    outtokens(w, t, at + (rest == 1 ? 1 : 2), fast);
 }
 
 // The run being collected, which may go on in the next block; length 0 when
@@ -106,7 +118,7 @@ static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r
         r.length += i;
         if (i == n)
             return;
-        outrun(w, r.value, r.length);
+        outrun(w, r.value, r.length, level >= ssse3);
     }
     unsigned char tokens[16];
     for (;;) {
@@ -130,7 +142,7 @@ static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r
             r = {v, length};
             return;
         }
-        outrun(w, v, length);
+        outrun(w, v, length, level >= ssse3);
     }
 }
 
@@ -158,6 +170,6 @@ std::uint64_t encoderuns(std::FILE *in, writer &w, const readmode &mode)
             encodeblock(w, block.get(), n, r, level, high);
     } while (n == mode.block);
     if (r.length > 0)
-        outrun(w, r.value, r.length);
+        outrun(w, r.value, r.length, level >= ssse3);
     return high;
 }

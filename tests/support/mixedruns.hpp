@@ -7,9 +7,10 @@
 
 using bytes = std::vector<unsigned char>;
 
-// About `size` bytes of single values, runs (some longer than 256) and
-// stretches of random bytes, whose values are mostly single, over values that
-// try the encoder's edges: 0 and 255, neighbours that differ only in bit 7.
+// About `size` bytes of single values, runs (some longer than 256, a few
+// longer than 1,792, whose pieces are written another way) and stretches of
+// random bytes, whose values are mostly single, over values that try the
+// encoder's edges: 0 and 255, neighbours that differ only in bit 7.
 inline bytes mixedruns(unsigned seed, std::size_t size)
 {
     std::mt19937 rng(seed);
@@ -23,7 +24,7 @@ inline bytes mixedruns(unsigned seed, std::size_t size)
             continue;
         }
         const unsigned char v = pick(2) ? edges[pick(6)] : static_cast<unsigned char>(pick(256));
-        input.insert(input.end(), pick(3) ? 1 : 2 + pick(600), v);
+        input.insert(input.end(), pick(3) ? 1 : pick(16) ? 2 + pick(600) : 2 + pick(4000), v);
     }
     return input;
 }
