@@ -34,8 +34,8 @@ __attribute__((target("sse2"))) static inline std::uint64_t bits(__m128i x)
 
 __attribute__((target("sse2"))) static inline std::uint64_t sum(__m128i halves)
 {
-    alignas(16) std::uint64_t h[2];
-    _mm_store_si128(reinterpret_cast<__m128i *>(h), halves);
+    std::uint64_t h[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h), halves);
     return h[0] + h[1];
 }
 
