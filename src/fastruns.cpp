@@ -7,11 +7,12 @@
 
 int fastlevel()
 {
-    // AVX2 without SSSE3 does not exist; the checks still say what is used.
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("ssse3") ? 3
-           : __builtin_cpu_supports("ssse3")                                 ? 2
-           : __builtin_cpu_supports("sse2")                                  ? 1
-                                                                             : 0;
+    // The AVX2 scan uses popcnt too; no processor has AVX2 without it or
+    // without SSSE3, but the checks say what is used.
+    const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
+        return 3;
+    return ssse3 ? 2 : __builtin_cpu_supports("sse2") ? 1 : 0;
 }
 
 __attribute__((target("sse2"))) static inline __m128i load(const unsigned char *p)
