@@ -61,6 +61,19 @@ static bytes operator+(bytes a, const bytes &b)
 
 TEST(Encoder, TokenExamples)
 {
+    // n pieces of 256 bytes of v; the n values 0, 1, 2, ...
+    auto pieces = [](unsigned char v, unsigned n) {
+        bytes t;
+        for (; n > 0; --n)
+            t.insert(t.end(), {static_cast<unsigned char>(v | 0x80), 0xFF});
+        return t;
+    };
+    auto upto = [](unsigned n) {
+        bytes b(n);
+        for (unsigned i = 0; i < n; ++i)
+            b[i] = static_cast<unsigned char>(i);
+        return b;
+    };
     const struct {
         bytes input, tokens;
     } cases[] = {
@@ -79,6 +92,11 @@ TEST(Encoder, TokenExamples)
         {bytes(300, 0xFF) + bytes(2, 0x00), {0x80, 0xFF, 0x80, 0x2D}},
         // A run of 0 that is all 0xFF and ends inside the scan's last vectors.
         {bytes(200, 0xFF) + bytes(100, 0x41), {0x80, 0xC7, 0xC1, 0x63}},
+        // The longest run whose tokens go to the writer at once, one longer,
+        // and the longest after 11 items, which completes two lines.
+        {bytes(1792, 0x41), pieces(0x41, 7)},
+        {bytes(1793, 0x41), pieces(0x41, 7) + bytes{0x41}},
+        {upto(11) + bytes(1792, 0x42), upto(11) + pieces(0x42, 7)},
         {{}, {}},
     };
     for (const auto &c : cases) {
