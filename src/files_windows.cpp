@@ -38,6 +38,7 @@ static SRWLOCK lock = SRWLOCK_INIT;
 static std::wstring headername, doomedname;
 static bool doomed = false;
 static bool temporary = false; // doomed is the temporary file, to be renamed into place
+static HANDLE doomedhandle = INVALID_HANDLE_VALUE; // the doomed file's handle, while it may be open
 
 // Removes what is doomed, with the lock held. Both kinds of file are open
 // with FILE_SHARE_DELETE: a deleted one goes when its handle is closed.
@@ -58,8 +59,13 @@ static BOOL WINAPI onconsole(DWORD event)
         return FALSE;
     // The process ends here, with the status a Ctrl-C gives, rather than in
     // the default handler, which Wine makes end with status 0; the lock is
-    // never given back.
+    // never given back. The file's handle is closed first: a file deleted
+    // while open goes only when its last handle is closed, which for a
+    // terminated process may be after its parent has seen it end. (Closed
+    // already, if the driver closed the file: then this does nothing.)
     AcquireSRWLockExclusive(&lock);
+    if (doomed)
+        CloseHandle(doomedhandle);
     removedoomed();
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     return TRUE;
@@ -124,6 +130,7 @@ static HANDLE createtemporary()
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
         doomed = temporary = h != INVALID_HANDLE_VALUE;
+        doomedhandle = h;
         ReleaseSRWLockExclusive(&lock);
         if (h != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS)
             return h;
@@ -159,6 +166,7 @@ std::FILE *createheader(const char *name, std::FILE *in)
             AcquireSRWLockExclusive(&lock);
             doomedname = headername;
             doomed = true;
+            doomedhandle = h;
             ReleaseSRWLockExclusive(&lock);
             if (!SetEndOfFile(h)) {
                 // Not a byte of it replaced yet: it stays as it was.
