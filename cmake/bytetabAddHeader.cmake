@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bytetab_add_header(<target> <input> [NAME <name>] [LOSSY])
 #
 # Converts <input> at build time into <name>.h, which <target>'s sources

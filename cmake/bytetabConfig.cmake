@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # find_package(bytetab) gives the imported executable bytetab::bytetab, the
 # decoder library bytetab::decode (the header bytetab/decode.h) and
 # bytetab_add_header().

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The build step of bytetab_add_header:
 #
 #   cmake -DTOOL=<bytetab> -DINPUT=<file> -DGIVEN=<input as the call gave it> -DDIR=<dir> -DNAME=<name>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: encodes arbitrary bytes into a header in memory, with the
 // portable code and each level of vector instructions, in blocks of several
 // sizes; parses the header back, decodes its tokens with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: arbitrary bytes as tokens through every entry point of
 // the decoder, include/bytetab/decode.h (compiled as C++ here). They must
 // agree with a plain decode and with each other, the stream read in pieces of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bytetab: converts one data file into a C header beside it, holding the
 // file's bytes run-length encoded as one macro definition.
 //

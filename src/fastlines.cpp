@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The writer's whole line of twelve single tokens with SSSE3: the items'
 // hexadecimal digits are looked up 16 at a time and shuffled into place.
 #include "fastpath.hpp"

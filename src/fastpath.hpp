@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef BYTETAB_FASTPATH_HPP
 #define BYTETAB_FASTPATH_HPP
 

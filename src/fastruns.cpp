@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder's scans with SSE2: scanrun and singles of runlength.cpp, 16
 // input bytes at a time.
 #include "fastpath.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder's scan with AVX2: scanrun of runlength.cpp, 32 input bytes at a
 // time, in the way of fastruns.cpp's SSE2 scan.
 #include "fastpath.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef BYTETAB_FILES_HPP
 #define BYTETAB_FILES_HPP
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files of a run on POSIX systems; the interface is files.hpp's.
 #include "files.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files of a run on Windows; the interface is files.hpp's.
 #include "files.hpp"
 
@@ -37,7 +38,7 @@ static std::wstring widen(const char *s)
 static SRWLOCK lock = SRWLOCK_INIT;
 static std::wstring headername, doomedname;
 static bool doomed = false;
-static bool temporary = false; // doomed is the temporary file, to be renamed into place
+static bool temporary = false;                     // doomed is the temporary file, to be renamed into place
 static HANDLE doomedhandle = INVALID_HANDLE_VALUE; // the doomed file's handle, while it may be open
 
 // Removes what is doomed, with the lock held. Both kinds of file are open

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef BYTETAB_HEADERTEXT_HPP
 #define BYTETAB_HEADERTEXT_HPP
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runlength.hpp"
 
 #include <algorithm>

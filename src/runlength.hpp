@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef BYTETAB_RUNLENGTH_HPP
 #define BYTETAB_RUNLENGTH_HPP
 

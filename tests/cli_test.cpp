@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built tool end to end: files, standard output, standard error and the
 // exit status, each case in a directory of its own.
 //

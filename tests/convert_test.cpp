@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder and the header writer, in process, on temporary streams.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Static checks of the sources, run as a script:
 #
 #   cmake -DSOURCE=<source root> -DBUILD=<build dir with compile_commands.json> -P tests/lint.cmake
@@ -11,9 +12,12 @@
 # 3. clang-format --dry-run with SOURCE/.clang-format over the C and C++
 #    files of src, include, tests and fuzz: the files git knows (tracked, or
 #    new and not ignored) when SOURCE is a git work tree, else a glob.
+# 4. Each source file of the git work tree (code, CMake, scripts, the man
+#    page) names its license in an SPDX line within its first three lines:
+#    0BSD for include/bytetab/decode.h, MIT for the rest.
 #
 # Prints nothing but a summary while all is clean; any finding makes the run
-# fail, naming the tool and the file. All three tools run before it fails, so
+# fail, naming the tool and the file. All the checks run before it fails, so
 # one run reports everything. Paths may contain blanks.
 
 cmake_minimum_required(VERSION 3.25)
@@ -256,6 +260,34 @@ foreach(rel IN LISTS format_files)
 endforeach()
 list(LENGTH format_files n)
 string(APPEND summary "clang-format: ${n} files (listed by ${format_from})\n")
+
+# ------------------------------------------------------------ license lines
+# Every source file names its license in one of its first three lines: the
+# decoder, which ends up in users' programs, 0BSD; everything else MIT.
+set(license_files "")
+if(in_git)
+  execute_process(COMMAND "${git_exe}" -c core.quotePath=false ls-files --cached --others --exclude-standard
+                  WORKING_DIRECTORY "${SOURCE}" OUTPUT_VARIABLE listing)
+  string(REPLACE "\n" ";" listing "${listing}")
+  foreach(rel IN LISTS listing)
+    if(rel MATCHES "\\.(c|h|cpp|hpp|cmake|ld|1)$|(^|/)CMakeLists\\.txt$|^(bench/run|\\.ci/run|tests/winestart|tests/examples)$"
+       AND EXISTS "${SOURCE}/${rel}")
+      list(APPEND license_files "${rel}")
+    endif()
+  endforeach()
+endif()
+foreach(rel IN LISTS license_files)
+  file(STRINGS "${SOURCE}/${rel}" head LIMIT_COUNT 3)
+  set(want "MIT")
+  if(rel STREQUAL "include/bytetab/decode.h")
+    set(want "0BSD")
+  endif()
+  if(NOT head MATCHES "SPDX-License-Identifier: ${want}( |\\*|$|;)")
+    lint_fail(license "${rel}" "no SPDX-License-Identifier: ${want} in its first three lines\n")
+  endif()
+endforeach()
+list(LENGTH license_files n)
+string(APPEND summary "license: ${n} files\n")
 
 # ------------------------------------------------------------------- outcome
 message("${summary}")

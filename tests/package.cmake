@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Makes the .deb, has lintian check it where lintian is installed (any error
 # fails), unpacks it into a scratch root with dpkg -x, checks what it holds,
 # reads its pkg-config file where pkg-config is installed, and runs the

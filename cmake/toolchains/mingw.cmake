@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build of the Windows console program with Debian's MinGW-w64, for the
 # processor that the including toolchain file sets in mingw_arch.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,4 +1,7 @@
+/* SPDX-License-Identifier: 0BSD */
 /* bytetab/decode.h: decodes the tokens of a header written by bytetab.
+   Under the 0BSD license: use it for any purpose, with no notice owed in the
+   programs that contain it.
 
    A token byte with bit 7 clear is one byte of that value; one with bit 7 set
    is followed by a count c, and the two stand for c + 1 bytes of its low 7

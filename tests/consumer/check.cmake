@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds the consumer project and checks the helper's build steps:
 #
 #   cmake -DSOURCE=<tests/consumer> -DBUILD=<scratch dir> -DGENERATOR=<generator> -DCONFIG=<config>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A call of bytetab_add_header that must stop the consumer: configures it
 # with -DCONSUMER_ERROR=<case> and, where that passes, builds it.
 #

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Decodes the tokens of sprite_bin.h and sprite.h, both made from
    assets/sprite.bin, and of tiles_bin.h (compiled in tiles.c), made from
    assets/tiles.bin, and compares them with the bytes of those files (the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Compiled as C90: the size that the helper adds is a constant that sizes
    an array. The tokens and the array are decoded and checked in main.c. */
 #include "tiles_bin.h"

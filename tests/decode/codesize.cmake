@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compiles sizes.c for a small CPU, with every function of the decoder out of
 # line, and prints the code size of each:
 #   CPU m0 or avr: CC the gcc of that CPU, NM its nm, sizes from nm -S;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compile-time decode, checked by static_assert; with BYTETAB_MALFORMED,
 // BYTETAB_MALFORMEDDECODE or BYTETAB_WRONGSIZE, a use that must not compile.
 #include "bytetab/decode.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* bytetab_decode over 1024 bytes, for simulate.cmake to count its cycles per
    byte: with -DRUN the tokens are a run of 1024 (four tokens of 256), with
    -DSINGLES 1024 single bytes, and with neither the program is the same but

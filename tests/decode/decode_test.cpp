@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Token data through every entry point of the decoder, with every token byte
 // counted as it is read, by a BYTETAB_READ that evaluates its argument twice
 // (as a macro may): an argument with a side effect would read past the tokens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compile-time decoding at the compilers' default limits, of more data than
 // they took before the functions took fewer steps: 100,000 single bytes and
 // 655,360 bytes in runs of 256, from the token lists that CMake writes in

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Start-up for the Cortex-M0 under qemu-system-arm -M microbit: the vector
    table, and a reset handler that sets up the C data, opens newlib's
    semihosting and exits with main's status, which qemu passes on. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A file that uses one function only, its tokens read through a function of
    its own as from program memory: the others must not warn. */
 static unsigned char readflash(const unsigned char *p)

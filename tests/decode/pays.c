@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A file that draws a logo, compiled without the decoder, with its include
    alone (-DBYTETAB_INCLUDE) and calling bytetab_decode (-DBYTETAB_CALL as
    well): what a file pays for the decoder, measured by codesize.cmake. */

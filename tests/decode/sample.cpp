@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the data that the simulator runs decode, in the folder it is given:
 // sample.bin, for bytetab to convert, and expected.h, what the decoder must
 // give back (EXPECTED, EXPECTED_SIZE): 255 as 0, then bit 7 cleared.

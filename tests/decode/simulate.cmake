@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the decoder on a CPU under a simulator: writes sample.bin and
 # expected.h with SAMPLE, converts sample.bin with the built TOOL, builds
 # target.c with CC (with sdcc, and outofline.c) and runs it under SIM, which

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Every function of the decoder, emitted out of line: a file that uses them
    all, and the one whose code sizes are measured. */
 #include "bytetab/decode.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The decoder on a small CPU, built and run on a simulator by simulate.cmake:
    decodes the tokens that bytetab made of sample.bin, and tokens that end
    inside a token, through every entry point, compares what comes out with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-side readers of the header: a strict parser of its text and a check of
 // its tokens against the input they came from.
 #ifndef BYTETAB_SUPPORT_HEADERCHECK_HPP

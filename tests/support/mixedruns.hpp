@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inputs that try the encoder, shared by the tests and the fuzzers.
 #ifndef BYTETAB_SUPPORT_MIXEDRUNS_HPP
 #define BYTETAB_SUPPORT_MIXEDRUNS_HPP
