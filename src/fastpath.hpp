@@ -18,8 +18,9 @@
 // The highest level of vectorlevel() (runlength.hpp) that the processor has.
 int fastlevel();
 
-// runlength.cpp's scanrun, which also adds the run's bytes above 0x7F to
-// `high`: 16 input bytes at a time with SSE2, 32 with AVX2.
+// runlength.cpp's scanrun, 16 input bytes at a time with SSE2, 32 with AVX2;
+// of the bytes above 0x7F they add to `high` only the 0xFF in a run of 0:
+// scanrun counts a run of another value from its length.
 std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
 std::size_t widescanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
 

@@ -84,12 +84,7 @@ __attribute__((target("sse2"))) static std::size_t scan(const unsigned char *p, 
 __attribute__((target("sse2"))) std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value,
                                                         std::uint64_t &high)
 {
-    if (value == 0)
-        return scan<true>(p, n, value, high);
-    // Every byte of the run is `value`.
-    const std::size_t length = scan<false>(p, n, value, high);
-    high += (value >> 7) * std::uint64_t{length};
-    return length;
+    return value == 0 ? scan<true>(p, n, value, high) : scan<false>(p, n, value, high);
 }
 
 __attribute__((target("sse2"))) bool fastsingles(const unsigned char *p, unsigned char *tokens)

@@ -95,9 +95,7 @@ void outtokens(writer &w, const unsigned char *t, unsigned n, bool fast)
     unsigned count = w.charcnt + n;
     for (; count >= 12; count -= 12) {
         endline(w, w.tokens, fast);
-        unsigned char rest[16];
-        std::memcpy(rest, w.tokens + 12, sizeof rest);
-        std::memcpy(w.tokens, rest, sizeof rest);
+        std::memmove(w.tokens, w.tokens + 12, 16);
     }
     w.charcnt = static_cast<unsigned char>(count);
 }

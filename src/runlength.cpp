@@ -28,10 +28,12 @@ static std::size_t scanrun(const unsigned char *p, std::size_t n, unsigned char 
                            std::uint64_t &high)
 {
 #if BYTETAB_FAST
-    if (level >= avx2)
-        return widescanrun(p, n, v, high);
-    if (level >= sse2)
-        return fastscanrun(p, n, v, high);
+    if (level >= sse2) {
+        const std::size_t length = level >= avx2 ? widescanrun(p, n, v, high) : fastscanrun(p, n, v, high);
+        // A run of v other than 0 holds only v; one of 0 had its 0xFF counted.
+        high += (v >> 7) * std::uint64_t{length};
+        return length;
+    }
 #endif
     std::size_t i = 0;
     for (; n - i >= 8; i += 8) {
