@@ -55,6 +55,23 @@ static void unblocksignals(const sigset_t &old)
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
+// Records the file open as fd, named `name`, for removal; with the caught
+// signals blocked.
+static void record(int fd, const char *name)
+{
+    keep = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    doomed = name;
+}
+
+// The recorded file is to stay: forgets it; with the caught signals blocked.
+static void forget()
+{
+    doomed = nullptr;
+    const int fd = keep.exchange(-1);
+    if (fd >= 0)
+        close(fd);
+}
+
 // Removes what `doomed` names, or empties it; signal-safe.
 static void removedoomed()
 {
@@ -180,8 +197,7 @@ static int createtemporary()
         const int fd = open(tempname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
         const int error = errno;
         if (fd >= 0) {
-            keep = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-            doomed = tempname.c_str();
+            record(fd, tempname.c_str());
             temporary = true;
         }
         unblocksignals(old);
@@ -206,17 +222,13 @@ static int openinplace(const struct stat &input, bool regular)
     if (!regular)
         return fd;
     const sigset_t old = blocksignals();
-    keep = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    doomed = headername.c_str();
+    record(fd, headername.c_str());
     unblocksignals(old);
     if (ftruncate(fd, 0) != 0) {
         // Not a byte of it replaced yet: it stays as it was.
         const sigset_t again = blocksignals();
-        doomed = nullptr;
-        const int k = keep.exchange(-1);
+        forget();
         unblocksignals(again);
-        if (k >= 0)
-            close(k);
         close(fd);
         return -1;
     }
@@ -257,12 +269,8 @@ bool placeheader()
 {
     const sigset_t old = blocksignals();
     const bool placed = !temporary || rename(tempname.c_str(), headername.c_str()) == 0;
-    if (placed) {
-        doomed = nullptr;
-        const int fd = keep.exchange(-1);
-        if (fd >= 0)
-            close(fd);
-    }
+    if (placed)
+        forget();
     unblocksignals(old);
     return placed;
 }
