@@ -79,11 +79,10 @@ else()
 endif()
 
 # Builds `source` with the defines that follow into OUT/name and runs it;
-# with sdcc, linked with outofline.c.
+# with sdcc, linked with outofline.rel, built once below.
 function(simulate name source)
   if(CPU MATCHES "^(z80|sm83)$")
     build(${CC} ${flags} ${ARGN} -c ${source} -o ${OUT}/${name}.rel)
-    build(${CC} ${flags} -c ${here}/outofline.c -o ${OUT}/outofline.rel)
     build(${CC} -m${CPU} ${OUT}/${name}.rel ${OUT}/outofline.rel -o ${OUT}/${name}.ihx)
     set(program ${name}.ihx)
   elseif(CPU STREQUAL "6502")
@@ -102,6 +101,9 @@ function(simulate name source)
   set(output "${output}" PARENT_SCOPE)
 endfunction()
 
+if(CPU MATCHES "^(z80|sm83)$")
+  build(${CC} ${flags} -c ${here}/outofline.c -o ${OUT}/outofline.rel) # linked with every program
+endif()
 run(${SAMPLE} ${OUT})
 run(${TOOL} sample.bin)
 if(NOT status EQUAL 0 OR NOT EXISTS ${OUT}/sample.bin.h)
