@@ -448,6 +448,8 @@ static const clicase cases[] = {
          file("x")(d);
          writefile(d / "x.h", "old");
      }, {"x"}, "Done.", 0, {{"x.h", logoheader("X")}}}),
+    unprivileged({"other/real.h"}, {"read-only folder, header a link out", linkedout("x"), {"x"}, "Done.", 0, {}, {},
+     holds({{"x", logo}, {"x.h", "-> other/real.h"}, {"other", "/"}, {"other/real.h", logoheader("X")}})}),
     {"header cannot be created", [](const fs::path &d) {
          file("x")(d);
          fs::create_directory(d / "x.h");
