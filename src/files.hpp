@@ -28,10 +28,13 @@
    header that the user may not write. */
 
 // Called first: a failed write is then an error to report, not the end of the
-// process (SIGPIPE and SIGXFSZ are ignored), and an interruption (SIGINT,
-// SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or closing the console)
-// cleans up as a failure does before the process ends by it. A signal ignored
-// when the tool started stays ignored.
+// process (SIGPIPE and SIGXFSZ are ignored), and an interruption cleans up as
+// a failure does before the process ends by it: any signal that ends the
+// process by default and can come from outside (SIGHUP, SIGINT, SIGQUIT,
+// SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,
+// SIGSTKFLT, SIGXCPU and the real-time signals, where defined), and on
+// Windows Ctrl-C, Ctrl-Break or closing the console. A signal ignored when
+// the tool started stays ignored.
 void catchsignals();
 
 // The input, for reading in binary mode; nullptr if it can't be opened or is

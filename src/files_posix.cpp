@@ -29,7 +29,21 @@ static_assert(std::atomic<const char *>::is_always_lock_free && std::atomic<int>
 static std::string headername, tempname;
 static bool temporary; // doomed names the temporary file, to be renamed into place
 
-static const int caught[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals that end the process by default and can come from outside the
+// run, the real-time ones too (SIGKILL and SIGSTOP can't be caught; SIGPIPE
+// and SIGXFSZ are ignored).
+static const int caught[] = {
+    SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
 static sigset_t caughtset()
 {
@@ -37,6 +51,10 @@ static sigset_t caughtset()
     sigemptyset(&set);
     for (const int sig : caught)
         sigaddset(&set, sig);
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        sigaddset(&set, sig);
+#endif
     return set;
 }
 
@@ -109,13 +127,14 @@ void catchsignals()
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
     sigaction(SIGXFSZ, &ignore, nullptr);
-    for (const int sig : caught) {
+    const sigset_t set = caughtset();
+    for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction old = {};
-        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+        if (sigismember(&set, sig) != 1 || sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
         struct sigaction sa = {};
         sa.sa_handler = onsignal;
-        sa.sa_mask = caughtset();
+        sa.sa_mask = set;
         sigaction(sig, &sa, nullptr);
     }
 }

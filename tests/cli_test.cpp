@@ -72,19 +72,30 @@ static std::vector<std::string> toolcommand()
 // How the tool is started: under a file size limit (SIGXFSZ at its default,
 // as a shell's ulimit leaves it), with standard output a full device, a pipe
 // whose reader is gone or a file at the size limit, with a signal ignored,
-// as an unprivileged user. Every run gets umask 022, and a file size limit of
-// 1 GiB unless it has one: a run that never ends can't fill the disk. `tag`
-// tells apart the outputs of runs that go on at once.
+// as an unprivileged user, with a limit on open descriptors. Every run gets
+// umask 022, no core file, the standard descriptors alone, and a file size
+// limit of 1 GiB unless it has one: a run that never ends can't fill the
+// disk. `tag` tells apart the outputs of runs that go on at once.
 struct startup {
     rlim_t fsize = 0;
     enum { file, full, closedpipe, atlimit } out = file;
     int ignored = 0;
     uid_t user = 0;
     std::string tag = "";
+    rlim_t files = 0;
 };
 
 // The unprivileged user that cases run as: nobody.
 constexpr uid_t nobody = 65534;
+
+// The signals that end the tool by default and can come from outside.
+static const std::vector<int> terminating = [] {
+    std::vector<int> sigs = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+#ifdef __linux__
+    sigs.insert(sigs.end(), {SIGPOLL, SIGPWR, SIGSTKFLT, SIGRTMIN, SIGRTMAX});
+#endif
+    return sigs;
+}();
 
 // Whether nobody can reach `dir`, each folder above it searchable.
 static bool reachable(const fs::path &dir)
@@ -133,13 +144,22 @@ static pid_t start(const fs::path &dir, const std::vector<std::string> &args, co
         const int i = open("/dev/null", O_RDONLY);
         if (o < 0 || e < 0 || i < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0)
             _exit(126);
+        for (const int fd : {o, e, i})
+            if (fd > 2)
+                close(fd);
         const rlim_t fsize = how.fsize ? how.fsize : rlim_t{1} << 30;
-        const rlimit lim{fsize, fsize};
-        if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
+        const rlimit lim{fsize, fsize}, nocore{0, 0}, files{how.files, how.files};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0 || setrlimit(RLIMIT_CORE, &nocore) != 0 ||
+            (how.files && setrlimit(RLIMIT_NOFILE, &files) != 0))
             _exit(126);
         umask(022);
-        for (const int sig : {SIGXFSZ, SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        for (const int sig : terminating)
             signal(sig, SIG_DFL);
+        signal(SIGXFSZ, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (how.ignored)
             signal(how.ignored, SIG_IGN);
         if (how.user && (setgroups(0, nullptr) != 0 || setgid(how.user) != 0 || setuid(how.user) != 0))
@@ -696,13 +716,17 @@ static void expectkilled(const outcome &r, int sig)
 TEST(Interrupt, LeavesTheFolderAsItWas)
 {
     enum layout { fresh, oldheader, linkout, inplace };
-    const struct {
+    struct interruption {
         int sig;
         bool ignored; // ignored when the tool starts: it must stay ignored
         layout at;
-    } cases[] = {{SIGINT, false, fresh},   {SIGTERM, false, fresh},    {SIGHUP, false, fresh},
-                 {SIGHUP, true, fresh},    {SIGINT, false, oldheader}, {SIGTERM, false, linkout},
-                 {SIGINT, false, linkout}, {SIGTERM, false, inplace}};
+    };
+    std::vector<interruption> cases = {{SIGINT, false, fresh},   {SIGTERM, false, fresh},    {SIGHUP, false, fresh},
+                                       {SIGHUP, true, fresh},    {SIGINT, false, oldheader}, {SIGTERM, false, linkout},
+                                       {SIGINT, false, linkout}, {SIGTERM, false, inplace}};
+    for (const int sig : terminating)
+        if (sig != SIGINT && sig != SIGTERM && sig != SIGHUP)
+            cases.push_back({sig, false, fresh});
     for (const auto &c : cases) {
         if (windows && (c.sig != SIGINT || c.at == inplace))
             continue;
