@@ -18,6 +18,7 @@
 #endif
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -291,14 +292,17 @@ static void symlink(const fs::path &to, const fs::path &link)
 
 #ifdef __linux__
 // A directory `name` made by `fill`, then made append-only: files in it can
-// be created and written but not removed. Without `fill`, the flag is taken
-// off again, so that the directory can go. Skips the case where the flag
+// be created and written but not removed. It is a tmpfs of its own where one
+// can be mounted, which takes the flag whatever file system holds the case's
+// folder. Without `fill`, the flag is taken off again and the tmpfs
+// unmounted, so that the directory can go. Skips the case where the flag
 // can't be set (it needs CAP_LINUX_IMMUTABLE).
 static std::function<void(const fs::path &)> appendonly(const std::string &name, void (*fill)(const fs::path &))
 {
     return [=](const fs::path &d) {
         if (fill) {
             fs::create_directory(d / name);
+            (void)mount("tmpfs", (d / name).c_str(), "tmpfs", 0, "size=16m"); // else the folder as it is
             fill(d / name);
         }
         const int fd = open((d / name).c_str(), O_RDONLY | O_DIRECTORY);
@@ -308,6 +312,8 @@ static std::function<void(const fs::path &)> appendonly(const std::string &name,
         set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
         if (fd >= 0)
             close(fd);
+        if (!fill)
+            (void)umount2((d / name).c_str(), MNT_DETACH); // where it was mounted
         if (!set && fill)
             GTEST_SKIP() << "cannot make " << name << " append-only";
     };
@@ -420,7 +426,31 @@ static void tinyfs(const fs::path &d)
     writefile(d / "real.h", "old");
     fs::create_symlink("../real.h", d / "tiny/big.h");
 }
+
+// A tmpfs at t, with the files `fill` makes, and then no inode left.
+static std::function<void(const fs::path &)> noinodes(void (*fill)(const fs::path &))
+{
+    return [=](const fs::path &d) {
+        fs::create_directory(d / "t");
+        if (mount("tmpfs", (d / "t").c_str(), "tmpfs", 0, "size=1m") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+        fill(d);
+        struct statvfs fs = {};
+        ASSERT_EQ(statvfs((d / "t").c_str(), &fs), 0);
+        const std::string all = "nr_inodes=" + std::to_string(fs.f_files - fs.f_ffree);
+        EXPECT_EQ(mount("tmpfs", (d / "t").c_str(), "tmpfs", MS_REMOUNT, all.c_str()), 0) << std::strerror(errno);
+    };
+}
 #endif
+
+// "./" 2,040 times, then "a": 4,081 bytes. The header's name fits PATH_MAX,
+// the temporary file's beside it does not.
+static const std::string dotpath = [] {
+    std::string p;
+    for (int i = 0; i < 2040; ++i)
+        p += "./";
+    return p + "a";
+}();
 
 // x, and x.h a FIFO whose reader takes a little of the header and goes.
 static void quitter(const fs::path &d)
@@ -442,6 +472,7 @@ static void reap(const fs::path &)
 }
 
 static const std::string longname(252, 'n'); // with ".h", a name of 254 bytes
+static const std::string toolong(254, 'n');  // with ".h", 256 bytes: more than a file name may have
 
 // One row a case, laid out by hand.
 // clang-format off
@@ -482,6 +513,11 @@ static const clicase cases[] = {
      }, {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}, {"other.h", "old"}}},
     only("POSIX", "Windows paths end at 260 characters", {"254-byte header name", file(longname), {longname},
      "Done.", 0, {{longname + ".h", logoheader(std::string(252, 'N'))}}}),
+    only("POSIX", "Windows paths end at 260 characters", {"256-byte header name", file(toolong), {toolong},
+     "Cannot create " + toolong + ".h!", 1, {{toolong, logo}}}),
+    only("POSIX", "Windows paths end at 260 characters", {"4,081-byte path, header a link", linkedout("a"), {dotpath},
+     "Done.", 0, {}, {}, holds({{"a", logo}, {"a.h", logoheader(std::string(4080, '_') + "A")}, {"other", "/"},
+     {"other/real.h", "old"}})}),
     unprivileged({"."}, {"read-only header", [](const fs::path &d) {
          file("x")(d);
          writefile(d / "x.h", "old");
@@ -492,6 +528,17 @@ static const clicase cases[] = {
      }, {"x"}, "Done.", 0, {{"x.h", logoheader("X")}}}),
     unprivileged({"other/real.h"}, {"read-only folder, header a link out", linkedout("x"), {"x"}, "Done.", 0, {}, {},
      holds({{"x", logo}, {"x.h", "-> other/real.h"}, {"other", "/"}, {"other/real.h", logoheader("X")}})}),
+    unprivileged({"w"}, {"read-only folder, header a dangling link", [](const fs::path &d) {
+         file("x")(d);
+         fs::create_directory(d / "w");
+         fs::create_symlink("w/new.h", d / "x.h");
+     }, {"x"}, "Cannot create x.h!", 1, {}, {}, holds({{"x", logo}, {"x.h", "-> w/new.h"}, {"w", "/"}})}),
+    // The input, the folder and the header take three descriptors beside
+    // the standard ones; the one kept for emptying the header is refused.
+    unprivileged({"x.h"}, {"read-only folder, six descriptors", [](const fs::path &d) {
+         file("x", mixedtext)(d);
+         writefile(d / "x.h", "old");
+     }, {"x"}, "Cannot create x.h!", 1, {{"x.h", "old"}}, {100000, startup::file, 0, 0, "", 6}}),
     {"header cannot be created", [](const fs::path &d) {
          file("x")(d);
          fs::create_directory(d / "x.h");
@@ -522,6 +569,21 @@ static const clicase cases[] = {
          EXPECT_EQ(fs::read_symlink(d / "tiny/big.h"), "../real.h");
          unmount(d / "tiny");
      }}),
+    only("Linux", "tmpfs is Linux's", {"no inode left, header a link out", noinodes([](const fs::path &d) {
+         writefile(d / "notes", "old");
+         file("t/a")(d);
+         fs::create_symlink("../notes", d / "t/a.h");
+     }), {"t/a"}, "Cannot create t/a.h!", 1, {}, {}, [](const fs::path &d) {
+         holds({{"notes", "old"}, {"t", "/"}, {"t/a", logo}, {"t/a.h", "-> ../notes"}})(d);
+         unmount(d / "t");
+     }}),
+    only("Linux", "tmpfs is Linux's", {"no inode left, an earlier header", noinodes([](const fs::path &d) {
+         file("t/a")(d);
+         writefile(d / "t/a.h", "an old header");
+     }), {"t/a"}, "Cannot create t/a.h!", 1, {{"t/a.h", "an old header"}}, {}, [](const fs::path &d) {
+         EXPECT_EQ(contents(d / "t").size(), 2u) << "files left behind";
+         unmount(d / "t");
+     }}),
 #endif
 #ifdef __linux__
     only("Linux", "append-only directories (chattr +a) are Linux's", {"header can only be emptied",
@@ -529,6 +591,16 @@ static const clicase cases[] = {
          writefile(d / "big", mixedtext);
          writefile(d / "big.h", "an old header");
      }), {"ao/big"}, "Cannot write ao/big.h!", 1, {{"ao/big.h", ""}}, {100000}, appendonly("ao", nullptr)}),
+    // Writable but not readable by the user: its flags are still known.
+    only("Linux", "append-only directories (chattr +a) are Linux's", unprivileged({"ao/a.h"},
+     {"append-only folder of mode 0733", appendonly("ao", [](const fs::path &d) {
+         writefile(d / "a", logo);
+         writefile(d / "a.h", "old");
+         fs::permissions(d, fs::perms(0733));
+     }), {"ao/a"}, "Done.", 0, {{"ao/a.h", logoheader("AO_A")}}, {}, [](const fs::path &d) {
+         EXPECT_EQ(contents(d / "ao").size(), 2u) << "files left behind";
+         appendonly("ao", nullptr)(d);
+     }})),
 #endif
     only("Linux", "/dev/full is Linux", {"write fails on a full device", [](const fs::path &d) {
          file("x")(d);
