@@ -25,6 +25,10 @@
    as before: a failure or an interruption then removes it, or empties it
    where it can't be removed.
 
+   On POSIX systems a replaced regular file's permission bits are kept, and
+   its owner and group where the process may set them; a new header gets a
+   new file's mode.
+
    Refused, with the header name left as it was: a header that is the input
    itself (a link to it), an existing header that the user may not write, a
    name longer than the folder takes, a missing header (or a link to nothing)

@@ -227,15 +227,19 @@ static std::string randomtext()
     return s;
 }
 
-// Creates the temporary file beside the header, exclusively, with the mode a
-// new file gets, and records it for removal; its descriptor, or -1 with
-// errno set.
-static int createtemporary()
+// Creates the temporary file beside the header, exclusively, and records it
+// for removal; its descriptor, or -1 with errno set. It has the mode a new
+// file gets, or, where it replaces the regular file `old`, that file's
+// permission bits, and its owner and group where the process may set them
+// (root): made no wider than the old file's, so that its bytes are never
+// more widely readable.
+static int createtemporary(const struct stat *old)
 {
+    const mode_t mode = old ? old->st_mode & 0777 : 0666;
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempname = ".bytetab-" + randomtext();
         const sigset_t blocked = blocksignals();
-        int fd = openat(folder, tempname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        int fd = openat(folder, tempname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
         int error = errno;
         if (fd >= 0 && !record(fd, tempname.c_str())) {
             error = errno;
@@ -245,8 +249,15 @@ static int createtemporary()
         }
         temporary = fd >= 0;
         unblocksignals(blocked);
-        if (fd >= 0)
+        if (fd >= 0) {
+            if (old) {
+                // Where the file system keeps no owner or mode, or the user
+                // may not give the file away, it stays as it was made.
+                (void)fchown(fd, old->st_uid, old->st_gid);
+                (void)fchmod(fd, old->st_mode & 07777); // after fchown, which clears the set-ID bits
+            }
             return fd;
+        }
         errno = error;
         if (error != EEXIST)
             return -1;
@@ -284,7 +295,7 @@ static int openinplace(const struct stat &input, bool regular)
 
 std::FILE *createheader(const char *name, std::FILE *in)
 {
-    struct stat input, header;
+    struct stat input, header, atname;
     if (fstat(fileno(in), &input) != 0 || !openfolder(name))
         return nullptr;
     // A name the folder can't hold fails now, not at the rename after the
@@ -304,8 +315,12 @@ std::FILE *createheader(const char *name, std::FILE *in)
         bool replace = false;
         if (!folderallows(exists ? &header : nullptr, replace))
             return nullptr;
+        // The mode and owner to keep: those of a regular file at the name
+        // itself, not of one a link there leads to.
+        const bool regular =
+            fstatat(folder, headername.c_str(), &atname, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(atname.st_mode);
         if (replace)
-            fd = createtemporary();
+            fd = createtemporary(regular ? &atname : nullptr);
         // Only where the folder forbids the temporary file, by its
         // permissions or its flags, is an existing header written in place.
         // Any other failure (no space, no inode left, no descriptor) leaves

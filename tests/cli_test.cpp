@@ -518,6 +518,20 @@ static const clicase cases[] = {
     only("POSIX", "Windows paths end at 260 characters", {"4,081-byte path, header a link", linkedout("a"), {dotpath},
      "Done.", 0, {}, {}, holds({{"a", logo}, {"a.h", logoheader(std::string(4080, '_') + "A")}, {"other", "/"},
      {"other/real.h", "old"}})}),
+    only("POSIX", "owners are POSIX", {"root replaces another user's 0600 header", [](const fs::path &d) {
+         if (geteuid() != 0)
+             GTEST_SKIP() << "needs root to give the header to another user";
+         file("x")(d);
+         writefile(d / "x.h", "old");
+         ASSERT_EQ(chown((d / "x.h").c_str(), nobody, nobody), 0);
+         fs::permissions(d / "x.h", fs::perms(0600));
+     }, {"x"}, "Done.", 0, {{"x.h", logoheader("X")}}, {}, [](const fs::path &d) {
+         struct stat st = {};
+         ASSERT_EQ(stat((d / "x.h").c_str(), &st), 0);
+         EXPECT_EQ(st.st_uid, nobody);
+         EXPECT_EQ(st.st_gid, nobody);
+         EXPECT_EQ(st.st_mode & 07777, 0600u);
+     }}),
     unprivileged({"."}, {"read-only header", [](const fs::path &d) {
          file("x")(d);
          writefile(d / "x.h", "old");
