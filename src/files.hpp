@@ -41,8 +41,8 @@
 // process by default and can come from outside (SIGHUP, SIGINT, SIGQUIT,
 // SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,
 // SIGSTKFLT, SIGXCPU and the real-time signals, where defined), and on
-// Windows Ctrl-C, Ctrl-Break or closing the console. A signal ignored when
-// the tool started stays ignored.
+// Windows Ctrl-C, Ctrl-Break, closing the console, logging off or shutting
+// down. A signal ignored when the tool started stays ignored.
 void catchsignals();
 
 // The input, for reading in binary mode; nullptr if it can't be opened or is
