@@ -435,9 +435,9 @@ static std::function<void(const fs::path &)> noinodes(void (*fill)(const fs::pat
         if (mount("tmpfs", (d / "t").c_str(), "tmpfs", 0, "size=1m") != 0)
             GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
         fill(d);
-        struct statvfs fs = {};
-        ASSERT_EQ(statvfs((d / "t").c_str(), &fs), 0);
-        const std::string all = "nr_inodes=" + std::to_string(fs.f_files - fs.f_ffree);
+        struct statvfs counts = {};
+        ASSERT_EQ(statvfs((d / "t").c_str(), &counts), 0);
+        const std::string all = "nr_inodes=" + std::to_string(counts.f_files - counts.f_ffree);
         EXPECT_EQ(mount("tmpfs", (d / "t").c_str(), "tmpfs", MS_REMOUNT, all.c_str()), 0) << std::strerror(errno);
     };
 }
