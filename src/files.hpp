@@ -19,19 +19,30 @@
 
    Two kinds of header are written in place instead. A name that leads to
    something other than a regular file (a FIFO, a device) is written as it is
-   and never removed. A regular file whose folder allows no new file, or no
-   replacing it (read-only, append-only, or sticky and another user's file),
-   is truncated and rewritten as before: a failure or an interruption then
-   removes it, or empties it where it can't be removed.
+   and never removed. An existing regular file whose folder forbids the
+   temporary file by its permissions or flags (read-only, append-only,
+   immutable, or sticky and another user's file) is truncated and rewritten
+   as before: a failure or an interruption then removes it, or empties it
+   where it can't be removed.
 
-   Refused: a header that is the input itself (a link to it), and an existing
-   header that the user may not write. */
+   On POSIX systems a replaced regular file's permission bits are kept, and
+   its owner and group where the process may set them; a new header gets a
+   new file's mode.
+
+   Refused, with the header name left as it was: a header that is the input
+   itself (a link to it), an existing header that the user may not write, a
+   name longer than the folder takes, a missing header (or a link to nothing)
+   in a folder that forbids the temporary file, and any other failure to make
+   the temporary file or to take what the cleanup will need. */
 
 // Called first: a failed write is then an error to report, not the end of the
-// process (SIGPIPE and SIGXFSZ are ignored), and an interruption (SIGINT,
-// SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or closing the console)
-// cleans up as a failure does before the process ends by it. A signal ignored
-// when the tool started stays ignored.
+// process (SIGPIPE and SIGXFSZ are ignored), and an interruption cleans up as
+// a failure does before the process ends by it: any signal that ends the
+// process by default and can come from outside (SIGHUP, SIGINT, SIGQUIT,
+// SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,
+// SIGSTKFLT, SIGXCPU and the real-time signals, where defined), and on
+// Windows Ctrl-C, Ctrl-Break, closing the console, logging off or shutting
+// down. A signal ignored when the tool started stays ignored.
 void catchsignals();
 
 // The input, for reading in binary mode; nullptr if it can't be opened or is

@@ -30,6 +30,28 @@ static std::wstring widen(const char *s)
     return out;
 }
 
+// The longest file name that NTFS, FAT and exFAT take, in UTF-16 units.
+constexpr std::wstring::size_type longestname = 255;
+
+// A name as the wide-character API takes it at any length: its full path
+// after \\?\ (\\?\UNC\ for a share), which lifts the limit of MAX_PATH
+// characters, so that the temporary file beside a header whose name fits is
+// made too. A name that has such a prefix already, or is a device (\\.\NUL),
+// stays as it is.
+static std::wstring fullname(const std::wstring &name)
+{
+    const DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n > 0 ? n : 1u, L'\0');
+    if (n == 0 || GetFullPathNameW(name.c_str(), n, &full[0], nullptr) != n - 1)
+        return name;
+    full.pop_back(); // the terminating zero
+    if (full.compare(0, 2, L"\\\\") != 0)
+        return L"\\\\?\\" + full;
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0)
+        return full;
+    return L"\\\\?\\UNC" + full.substr(1);
+}
+
 // What a failure or an interruption removes: the temporary file, or a header
 // written in place (emptied where it can't be deleted). The console handler
 // runs on a thread of its own; the lock is held while a file is made and
@@ -56,7 +78,8 @@ static void removedoomed()
 
 static BOOL WINAPI onconsole(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT &&
+        event != CTRL_SHUTDOWN_EVENT)
         return FALSE;
     // The process ends here, with the status a Ctrl-C gives, rather than in
     // the default handler, which Wine makes end with status 0; the lock is
@@ -118,8 +141,8 @@ static std::wstring randomtext()
 }
 
 // Creates the temporary file beside the header, exclusively, and records it
-// for removal; its handle, or INVALID_HANDLE_VALUE.
-static HANDLE createtemporary()
+// for removal; its handle, or INVALID_HANDLE_VALUE with the error in `error`.
+static HANDLE createtemporary(DWORD &error)
 {
     const std::wstring::size_type end = headername.find_last_of(L"/\\:");
     const std::wstring folder = end == std::wstring::npos ? std::wstring() : headername.substr(0, end + 1);
@@ -129,7 +152,7 @@ static HANDLE createtemporary()
         const HANDLE h = CreateFileW(doomedname.c_str(), GENERIC_WRITE | DELETE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = GetLastError();
+        error = GetLastError();
         doomed = temporary = h != INVALID_HANDLE_VALUE;
         doomedhandle = h;
         ReleaseSRWLockExclusive(&lock);
@@ -141,7 +164,12 @@ static HANDLE createtemporary()
 
 std::FILE *createheader(const char *name, std::FILE *in)
 {
-    headername = widen(name);
+    headername = fullname(widen(name));
+    // A name the folder can't hold fails now, not at the rename after the
+    // whole conversion.
+    const std::wstring::size_type end = headername.find_last_of(L"/\\:");
+    if (headername.size() - (end == std::wstring::npos ? 0 : end + 1) > longestname)
+        return nullptr;
     // An existing header, opened to compare it with the input and to find
     // whether the user may write it: a read-only file, or a folder, is
     // refused.
@@ -155,12 +183,18 @@ std::FILE *createheader(const char *name, std::FILE *in)
     }
     // A device (NUL, a console, a pipe) is written as it is, never removed.
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) == FILE_TYPE_DISK) {
-        const HANDLE t = createtemporary();
+        DWORD error = 0;
+        const HANDLE t = createtemporary(error);
         if (t != INVALID_HANDLE_VALUE) {
             if (h != INVALID_HANDLE_VALUE)
                 CloseHandle(h);
             h = t;
-        } else if (h == INVALID_HANDLE_VALUE) {
+        } else if (h == INVALID_HANDLE_VALUE || (error != ERROR_ACCESS_DENIED && error != ERROR_WRITE_PROTECT)) {
+            // No header to write in place, or a failure other than the
+            // folder's refusal (a full disk, a name too long): the header
+            // name stays as it is.
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
             return nullptr;
         } else {
             // The folder takes no new file: the header is rewritten in place.

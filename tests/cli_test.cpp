@@ -18,6 +18,7 @@
 #endif
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,19 +73,43 @@ static std::vector<std::string> toolcommand()
 // How the tool is started: under a file size limit (SIGXFSZ at its default,
 // as a shell's ulimit leaves it), with standard output a full device, a pipe
 // whose reader is gone or a file at the size limit, with a signal ignored,
-// as an unprivileged user. Every run gets umask 022, and a file size limit of
-// 1 GiB unless it has one: a run that never ends can't fill the disk. `tag`
-// tells apart the outputs of runs that go on at once.
+// as an unprivileged user, with a limit on open descriptors. Every run gets
+// umask 022, no core file, the standard descriptors alone, and a file size
+// limit of 1 GiB unless it has one: a run that never ends can't fill the
+// disk. `tag` tells apart the outputs of runs that go on at once.
 struct startup {
     rlim_t fsize = 0;
     enum { file, full, closedpipe, atlimit } out = file;
     int ignored = 0;
     uid_t user = 0;
     std::string tag = "";
+    rlim_t files = 0;
 };
 
 // The unprivileged user that cases run as: nobody.
 constexpr uid_t nobody = 65534;
+
+// The signals that end the tool by default and can come from outside.
+static const std::vector<int> terminating = [] {
+    std::vector<int> sigs = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+#ifdef __linux__
+    sigs.insert(sigs.end(), {SIGPOLL, SIGPWR, SIGSTKFLT, SIGRTMIN, SIGRTMAX});
+#endif
+    return sigs;
+}();
+
+// Whether nobody can reach `dir`, each folder above it searchable.
+static bool reachable(const fs::path &dir)
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0 && access(dir.c_str(), X_OK) == 0
+                  ? 0
+                  : 1);
+    int status = 1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 // Starts the tool with `args` in `dir`, its output in files beside `dir`.
 static pid_t start(const fs::path &dir, const std::vector<std::string> &args, const startup &how)
@@ -92,6 +117,13 @@ static pid_t start(const fs::path &dir, const std::vector<std::string> &args, co
     const fs::path out = how.out == startup::full ? "/dev/full" : dir.parent_path() / ("stdout" + how.tag);
     const fs::path err = dir.parent_path() / ("stderr" + how.tag);
     std::vector<std::string> cmd = toolcommand();
+    if (how.user) {
+        // The user may not reach the build tree (a checkout in a folder of
+        // mode 0700): the run takes a copy beside the case's folder.
+        const fs::path copy = dir.parent_path() / "tool";
+        fs::copy_file(cmd.back(), copy, fs::copy_options::overwrite_existing);
+        cmd.back() = copy.string();
+    }
     cmd.insert(cmd.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : cmd)
@@ -113,13 +145,22 @@ static pid_t start(const fs::path &dir, const std::vector<std::string> &args, co
         const int i = open("/dev/null", O_RDONLY);
         if (o < 0 || e < 0 || i < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0)
             _exit(126);
+        for (const int fd : {o, e, i})
+            if (fd > 2)
+                close(fd);
         const rlim_t fsize = how.fsize ? how.fsize : rlim_t{1} << 30;
-        const rlimit lim{fsize, fsize};
-        if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
+        const rlimit lim{fsize, fsize}, nocore{0, 0}, files{how.files, how.files};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0 || setrlimit(RLIMIT_CORE, &nocore) != 0 ||
+            (how.files && setrlimit(RLIMIT_NOFILE, &files) != 0))
             _exit(126);
         umask(022);
-        for (const int sig : {SIGXFSZ, SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        for (const int sig : terminating)
             signal(sig, SIG_DFL);
+        signal(SIGXFSZ, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (how.ignored)
             signal(how.ignored, SIG_IGN);
         if (how.user && (setgroups(0, nullptr) != 0 || setgid(how.user) != 0 || setuid(how.user) != 0))
@@ -251,14 +292,17 @@ static void symlink(const fs::path &to, const fs::path &link)
 
 #ifdef __linux__
 // A directory `name` made by `fill`, then made append-only: files in it can
-// be created and written but not removed. Without `fill`, the flag is taken
-// off again, so that the directory can go. Skips the case where the flag
+// be created and written but not removed. It is a tmpfs of its own where one
+// can be mounted, which takes the flag whatever file system holds the case's
+// folder. Without `fill`, the flag is taken off again and the tmpfs
+// unmounted, so that the directory can go. Skips the case where the flag
 // can't be set (it needs CAP_LINUX_IMMUTABLE).
 static std::function<void(const fs::path &)> appendonly(const std::string &name, void (*fill)(const fs::path &))
 {
     return [=](const fs::path &d) {
         if (fill) {
             fs::create_directory(d / name);
+            (void)mount("tmpfs", (d / name).c_str(), "tmpfs", 0, "size=16m"); // else the folder as it is
             fill(d / name);
         }
         const int fd = open((d / name).c_str(), O_RDONLY | O_DIRECTORY);
@@ -268,6 +312,8 @@ static std::function<void(const fs::path &)> appendonly(const std::string &name,
         set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
         if (fd >= 0)
             close(fd);
+        if (!fill)
+            (void)umount2((d / name).c_str(), MNT_DETACH); // where it was mounted
         if (!set && fill)
             GTEST_SKIP() << "cannot make " << name << " append-only";
     };
@@ -323,6 +369,8 @@ static clicase unprivileged(std::vector<std::string> owned, clicase c)
     c.setup = [=](const fs::path &d) {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to run the tool as another user";
+        if (!reachable(d))
+            GTEST_SKIP() << "nobody cannot reach " << d;
         setup(d);
         for (const std::string &o : owned)
             ASSERT_EQ(chown((d / o).c_str(), nobody, nobody), 0) << o;
@@ -378,7 +426,31 @@ static void tinyfs(const fs::path &d)
     writefile(d / "real.h", "old");
     fs::create_symlink("../real.h", d / "tiny/big.h");
 }
+
+// A tmpfs at t, with the files `fill` makes, and then no inode left.
+static std::function<void(const fs::path &)> noinodes(void (*fill)(const fs::path &))
+{
+    return [=](const fs::path &d) {
+        fs::create_directory(d / "t");
+        if (mount("tmpfs", (d / "t").c_str(), "tmpfs", 0, "size=1m") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+        fill(d);
+        struct statvfs counts = {};
+        ASSERT_EQ(statvfs((d / "t").c_str(), &counts), 0);
+        const std::string all = "nr_inodes=" + std::to_string(counts.f_files - counts.f_ffree);
+        EXPECT_EQ(mount("tmpfs", (d / "t").c_str(), "tmpfs", MS_REMOUNT, all.c_str()), 0) << std::strerror(errno);
+    };
+}
 #endif
+
+// "./" 2,040 times, then "a": 4,081 bytes. The header's name fits PATH_MAX,
+// the temporary file's beside it does not.
+static const std::string dotpath = [] {
+    std::string p;
+    for (int i = 0; i < 2040; ++i)
+        p += "./";
+    return p + "a";
+}();
 
 // x, and x.h a FIFO whose reader takes a little of the header and goes.
 static void quitter(const fs::path &d)
@@ -400,6 +472,7 @@ static void reap(const fs::path &)
 }
 
 static const std::string longname(252, 'n'); // with ".h", a name of 254 bytes
+static const std::string toolong(254, 'n');  // with ".h", 256 bytes: more than a file name may have
 
 // One row a case, laid out by hand.
 // clang-format off
@@ -440,6 +513,25 @@ static const clicase cases[] = {
      }, {"logo.bin"}, "Done.", 0, {{"logo.bin.h", logoheader()}, {"other.h", "old"}}},
     only("POSIX", "Windows paths end at 260 characters", {"254-byte header name", file(longname), {longname},
      "Done.", 0, {{longname + ".h", logoheader(std::string(252, 'N'))}}}),
+    only("POSIX", "Windows paths end at 260 characters", {"256-byte header name", file(toolong), {toolong},
+     "Cannot create " + toolong + ".h!", 1, {{toolong, logo}}}),
+    only("POSIX", "Windows paths end at 260 characters", {"4,081-byte path, header a link", linkedout("a"), {dotpath},
+     "Done.", 0, {}, {}, holds({{"a", logo}, {"a.h", logoheader(std::string(4080, '_') + "A")}, {"other", "/"},
+     {"other/real.h", "old"}})}),
+    only("POSIX", "owners are POSIX", {"root replaces another user's 0600 header", [](const fs::path &d) {
+         if (geteuid() != 0)
+             GTEST_SKIP() << "needs root to give the header to another user";
+         file("x")(d);
+         writefile(d / "x.h", "old");
+         ASSERT_EQ(chown((d / "x.h").c_str(), nobody, nobody), 0);
+         fs::permissions(d / "x.h", fs::perms(0600));
+     }, {"x"}, "Done.", 0, {{"x.h", logoheader("X")}}, {}, [](const fs::path &d) {
+         struct stat st = {};
+         ASSERT_EQ(stat((d / "x.h").c_str(), &st), 0);
+         EXPECT_EQ(st.st_uid, nobody);
+         EXPECT_EQ(st.st_gid, nobody);
+         EXPECT_EQ(st.st_mode & 07777, 0600u);
+     }}),
     unprivileged({"."}, {"read-only header", [](const fs::path &d) {
          file("x")(d);
          writefile(d / "x.h", "old");
@@ -450,6 +542,17 @@ static const clicase cases[] = {
      }, {"x"}, "Done.", 0, {{"x.h", logoheader("X")}}}),
     unprivileged({"other/real.h"}, {"read-only folder, header a link out", linkedout("x"), {"x"}, "Done.", 0, {}, {},
      holds({{"x", logo}, {"x.h", "-> other/real.h"}, {"other", "/"}, {"other/real.h", logoheader("X")}})}),
+    unprivileged({"w"}, {"read-only folder, header a dangling link", [](const fs::path &d) {
+         file("x")(d);
+         fs::create_directory(d / "w");
+         fs::create_symlink("w/new.h", d / "x.h");
+     }, {"x"}, "Cannot create x.h!", 1, {}, {}, holds({{"x", logo}, {"x.h", "-> w/new.h"}, {"w", "/"}})}),
+    // The input, the folder and the header take three descriptors beside
+    // the standard ones; the one kept for emptying the header is refused.
+    unprivileged({"x.h"}, {"read-only folder, six descriptors", [](const fs::path &d) {
+         file("x", mixedtext)(d);
+         writefile(d / "x.h", "old");
+     }, {"x"}, "Cannot create x.h!", 1, {{"x.h", "old"}}, {100000, startup::file, 0, 0, "", 6}}),
     {"header cannot be created", [](const fs::path &d) {
          file("x")(d);
          fs::create_directory(d / "x.h");
@@ -480,6 +583,21 @@ static const clicase cases[] = {
          EXPECT_EQ(fs::read_symlink(d / "tiny/big.h"), "../real.h");
          unmount(d / "tiny");
      }}),
+    only("Linux", "tmpfs is Linux's", {"no inode left, header a link out", noinodes([](const fs::path &d) {
+         writefile(d / "notes", "old");
+         file("t/a")(d);
+         fs::create_symlink("../notes", d / "t/a.h");
+     }), {"t/a"}, "Cannot create t/a.h!", 1, {}, {}, [](const fs::path &d) {
+         holds({{"notes", "old"}, {"t", "/"}, {"t/a", logo}, {"t/a.h", "-> ../notes"}})(d);
+         unmount(d / "t");
+     }}),
+    only("Linux", "tmpfs is Linux's", {"no inode left, an earlier header", noinodes([](const fs::path &d) {
+         file("t/a")(d);
+         writefile(d / "t/a.h", "an old header");
+     }), {"t/a"}, "Cannot create t/a.h!", 1, {{"t/a.h", "an old header"}}, {}, [](const fs::path &d) {
+         EXPECT_EQ(contents(d / "t").size(), 2u) << "files left behind";
+         unmount(d / "t");
+     }}),
 #endif
 #ifdef __linux__
     only("Linux", "append-only directories (chattr +a) are Linux's", {"header can only be emptied",
@@ -487,6 +605,16 @@ static const clicase cases[] = {
          writefile(d / "big", mixedtext);
          writefile(d / "big.h", "an old header");
      }), {"ao/big"}, "Cannot write ao/big.h!", 1, {{"ao/big.h", ""}}, {100000}, appendonly("ao", nullptr)}),
+    // Writable but not readable by the user: its flags are still known.
+    only("Linux", "append-only directories (chattr +a) are Linux's", unprivileged({"ao/a.h"},
+     {"append-only folder of mode 0733", appendonly("ao", [](const fs::path &d) {
+         writefile(d / "a", logo);
+         writefile(d / "a.h", "old");
+         fs::permissions(d, fs::perms(0733));
+     }), {"ao/a"}, "Done.", 0, {{"ao/a.h", logoheader("AO_A")}}, {}, [](const fs::path &d) {
+         EXPECT_EQ(contents(d / "ao").size(), 2u) << "files left behind";
+         appendonly("ao", nullptr)(d);
+     }})),
 #endif
     only("Linux", "/dev/full is Linux", {"write fails on a full device", [](const fs::path &d) {
          file("x")(d);
@@ -674,17 +802,21 @@ static void expectkilled(const outcome &r, int sig)
 TEST(Interrupt, LeavesTheFolderAsItWas)
 {
     enum layout { fresh, oldheader, linkout, inplace };
-    const struct {
+    struct interruption {
         int sig;
         bool ignored; // ignored when the tool starts: it must stay ignored
         layout at;
-    } cases[] = {{SIGINT, false, fresh},   {SIGTERM, false, fresh},    {SIGHUP, false, fresh},
-                 {SIGHUP, true, fresh},    {SIGINT, false, oldheader}, {SIGTERM, false, linkout},
-                 {SIGINT, false, linkout}, {SIGTERM, false, inplace}};
+    };
+    std::vector<interruption> cases = {{SIGINT, false, fresh},   {SIGTERM, false, fresh},    {SIGHUP, false, fresh},
+                                       {SIGHUP, true, fresh},    {SIGINT, false, oldheader}, {SIGTERM, false, linkout},
+                                       {SIGINT, false, linkout}, {SIGTERM, false, inplace}};
+    for (const int sig : terminating)
+        if (sig != SIGINT && sig != SIGTERM && sig != SIGHUP)
+            cases.push_back({sig, false, fresh});
     for (const auto &c : cases) {
         if (windows && (c.sig != SIGINT || c.at == inplace))
             continue;
-        if (c.at == inplace && geteuid() != 0)
+        if (c.at == inplace && (geteuid() != 0 || !reachable(workdir())))
             continue; // runs as another user
         SCOPED_TRACE(strsignal(c.sig) + std::string(c.ignored ? ", ignored" : "") + ", layout " + std::to_string(c.at));
         const fs::path dir = workdir();
