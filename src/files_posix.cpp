@@ -98,8 +98,11 @@ static void removedoomed()
 {
     const char *name = doomed.exchange(nullptr);
     const int fd = keep.exchange(-1);
-    if (name && unlinkat(folder, name, 0) != 0 && fd >= 0)
-        (void)ftruncate(fd, 0); // nothing more to try
+    // A failed ftruncate leaves nothing more to try. Its result is tested,
+    // not cast to void: with _FORTIFY_SOURCE glibc declares it
+    // warn_unused_result, which gcc does not let a cast silence.
+    if (name && unlinkat(folder, name, 0) != 0 && fd >= 0 && ftruncate(fd, 0) != 0) {
+    }
     if (fd >= 0)
         close(fd);
 }
@@ -252,9 +255,11 @@ static int createtemporary(const struct stat *old)
         if (fd >= 0) {
             if (old) {
                 // Where the file system keeps no owner or mode, or the user
-                // may not give the file away, it stays as it was made.
-                (void)fchown(fd, old->st_uid, old->st_gid);
-                (void)fchmod(fd, old->st_mode & 07777); // after fchown, which clears the set-ID bits
+                // may not give the file away, it stays as it was made; the
+                // set-ID bits go only with the old owner. fchmod comes after
+                // fchown, which clears them.
+                const mode_t bits = fchown(fd, old->st_uid, old->st_gid) == 0 ? 07777 : 0777;
+                (void)fchmod(fd, old->st_mode & bits);
             }
             return fd;
         }

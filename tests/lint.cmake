@@ -270,7 +270,7 @@ if(in_git)
                   WORKING_DIRECTORY "${SOURCE}" OUTPUT_VARIABLE listing)
   string(REPLACE "\n" ";" listing "${listing}")
   foreach(rel IN LISTS listing)
-    if(rel MATCHES "\\.(c|h|cpp|hpp|cmake|ld|1)$|(^|/)CMakeLists\\.txt$|^(bench/run|\\.ci/run|tests/winestart|tests/examples)$"
+    if(rel MATCHES "\\.(c|h|cpp|hpp|cmake|ld|1|1\\.in)$|(^|/)CMakeLists\\.txt$|^(bench/run|bench/compile|\\.ci/run|tests/winestart|tests/examples)$"
        AND EXISTS "${SOURCE}/${rel}")
       list(APPEND license_files "${rel}")
     endif()

@@ -1,23 +1,30 @@
 # SPDX-License-Identifier: MIT
-# Makes the .deb, has lintian check it where lintian is installed (any error
-# fails), unpacks it into a scratch root with dpkg -x, checks what it holds,
-# reads its pkg-config file where pkg-config is installed, and runs the
-# unpacked tool once.
-# cmake -DCPACK=... -DCONFIG=<config> -DBUILD=<build dir> -DSCRATCH=<scratch dir> -DVERSION=<version>
-#       -P package.cmake
+# Builds the package preset (the release build with Debian's flags) in a
+# scratch folder and makes its .deb; has lintian check it, every tag shown
+# (--pedantic, info and experimental ones too), and fails on any tag that
+# is not overridden; unpacks it into a scratch root with dpkg -x, checks
+# what it holds, reads its pkg-config file where pkg-config is installed, and
+# runs the unpacked tool once. The same build installed with another prefix
+# has a man page that names that prefix's decoder.
+# cmake -DCPACK=... -DSOURCE=<source dir> -DSCRATCH=<scratch dir> -DVERSION=<version> -P package.cmake
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
-execute_process(COMMAND "${CPACK}" -G DEB -C "${CONFIG}" --config "${BUILD}/CPackConfig.cmake" -B "${SCRATCH}"
+set(build "${SCRATCH}/build")
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE}" --preset package -B "${build}" OUTPUT_QUIET
+                COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND "${CMAKE_COMMAND}" --build "${build}" -j 2 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND "${CPACK}" -G DEB --config "${build}/CPackConfig.cmake" -B "${SCRATCH}"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 file(GLOB deb "${SCRATCH}/*.deb")
 find_program(lintian lintian NO_CACHE)
 if(lintian)
-  execute_process(COMMAND "${lintian}" --fail-on error "${deb}" RESULT_VARIABLE status OUTPUT_VARIABLE out
-                  ERROR_VARIABLE out)
+  execute_process(COMMAND "${lintian}" --pedantic --display-info --display-experimental
+                          --fail-on error,warning,info,pedantic,experimental "${deb}"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "lintian found errors in ${deb}:\n${out}")
+    message(FATAL_ERROR "lintian found something in ${deb}:\n${out}")
   endif()
-  message(STATUS "lintian: no errors\n${out}")
+  message(STATUS "lintian --pedantic: nothing found\n${out}")
 else()
   message(STATUS "lintian: skipped, not installed")
 endif()
@@ -48,6 +55,22 @@ if(pkgconfig)
 else()
   message(STATUS "pkg-config: skipped, not installed")
 endif()
+
+# The man page names the decoder where it is installed: in /usr/include from
+# the .deb, in the prefix's include folder when the build is installed there.
+function(names man header)
+  execute_process(COMMAND gzip -dc "${man}" OUTPUT_VARIABLE text COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "-" "\\-" troff "${header}")
+  string(FIND "${text}" "\n.IR \"${troff}\" ,\n" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${man} does not name ${header} as the decoder:\n${text}")
+  endif()
+endfunction()
+set(prefix "${SCRATCH}/other prefix")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${build}" --prefix "${prefix}" OUTPUT_QUIET
+                COMMAND_ERROR_IS_FATAL ANY)
+names("${root}/usr/share/man/man1/bytetab.1.gz" /usr/include/bytetab/decode.h)
+names("${prefix}/share/man/man1/bytetab.1.gz" "${prefix}/include/bytetab/decode.h")
 
 file(WRITE "${SCRATCH}/logo.bin" "AAAB")
 execute_process(COMMAND "${root}/usr/bin/bytetab" logo.bin WORKING_DIRECTORY "${SCRATCH}"

@@ -1,0 +1,75 @@
+# SPDX-License-Identifier: MIT
+# bytetab_debian_changelog(<CHANGELOG.md> <output> <version> <maintainer>)
+#
+# Writes CHANGELOG.md in Debian's changelog format, for the .deb's
+# /usr/share/doc/bytetab/changelog.gz. Each release there is a section headed
+# "## X.Y.Z (YYYY-MM-DD)", newest first, the newest one <version>; it becomes
+# an entry "bytetab (X.Y.Z) unstable; urgency=medium" signed by <maintainer>
+# on that day. Inside it, "### Title" becomes "  Title:", "- item" "  * item",
+# and every other line is indented by two more blanks: a line of 78
+# characters stays within the 80 that lintian allows.
+function(bytetab_debian_changelog markdown output version maintainer)
+  file(READ "${markdown}" lines)
+  string(REPLACE ";" "\\;" lines "${lines}")
+  string(REPLACE "\n" ";" lines "${lines}")
+  set(text "")
+  set(entry "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^## ")
+      if(NOT line MATCHES "^## ([0-9]+\\.[0-9]+\\.[0-9]+) \\(([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])\\)$")
+        message(FATAL_ERROR "${markdown}: \"${line}\" is not a release heading, \"## X.Y.Z (YYYY-MM-DD)\"")
+      endif()
+      if(entry STREQUAL "")
+        if(NOT CMAKE_MATCH_1 STREQUAL version)
+          message(FATAL_ERROR "${markdown}: the newest release is ${CMAKE_MATCH_1}, the project's version ${version}")
+        endif()
+      else()
+        string(APPEND text "${entry}\n${signature}\n")
+      endif()
+      set(entry "bytetab (${CMAKE_MATCH_1}) unstable; urgency=medium\n")
+      # The day of the week (Sakamoto's method, 0 for Sunday) for the date as
+      # Debian writes it: "Wed, 09 Dec 2026 00:00:00 +0000".
+      set(year ${CMAKE_MATCH_2})
+      math(EXPR month "1${CMAKE_MATCH_3} - 101")
+      math(EXPR day "1${CMAKE_MATCH_4} - 100")
+      set(offsets 0 3 2 5 0 3 5 1 4 6 2 4)
+      list(GET offsets ${month} offset)
+      if(month LESS 2)
+        math(EXPR year "${year} - 1")
+      endif()
+      math(EXPR weekday "(${year} + ${year} / 4 - ${year} / 100 + ${year} / 400 + ${offset} + ${day}) % 7")
+      set(weekdays Sun Mon Tue Wed Thu Fri Sat)
+      set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+      list(GET weekdays ${weekday} weekday)
+      list(GET months ${month} month)
+      set(signature " -- ${maintainer}  ${weekday}, ${CMAKE_MATCH_4} ${month} ${CMAKE_MATCH_2} 00:00:00 +0000\n")
+      set(blank TRUE)
+      set(title FALSE)
+    elseif(entry STREQUAL "")
+      # The title and the introduction, before the first release.
+    elseif(line STREQUAL "")
+      # A title keeps its items right below it.
+      if(NOT title)
+        set(blank TRUE)
+      endif()
+    else()
+      # One blank line where the section had any, none at an entry's end.
+      if(blank)
+        string(APPEND entry "\n")
+        set(blank FALSE)
+      endif()
+      set(title FALSE)
+      if(line MATCHES "^### (.*)")
+        set(line "${CMAKE_MATCH_1}:")
+        set(title TRUE)
+      elseif(line MATCHES "^- (.*)")
+        set(line "* ${CMAKE_MATCH_1}")
+      endif()
+      string(APPEND entry "  ${line}\n")
+    endif()
+  endforeach()
+  if(entry STREQUAL "")
+    message(FATAL_ERROR "${markdown} has no release heading, \"## X.Y.Z (YYYY-MM-DD)\"")
+  endif()
+  file(WRITE "${output}" "${text}${entry}\n${signature}")
+endfunction()
