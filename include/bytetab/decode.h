@@ -65,11 +65,12 @@
 
 #include <stddef.h>
 
-#ifdef __cplusplus
-#define BYTETAB_ERROR (static_cast<size_t>(-1))
+#ifdef __cplusplus /* a C cast would warn in strict C++ builds */
+#define BYTETAB_SIZE(x) static_cast<size_t>(x)
 #else
-#define BYTETAB_ERROR ((size_t)-1)
+#define BYTETAB_SIZE(x) ((size_t)(x))
 #endif
+#define BYTETAB_ERROR BYTETAB_SIZE(-1)
 
 #ifndef BYTETAB_READ
 #define BYTETAB_READ(p) (*(p))
@@ -144,7 +145,7 @@ size_t bytetab_decode_P(const unsigned char *tokens, size_t count, unsigned char
 #else
 BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity)
 {
-    const size_t total = capacity;
+    unsigned char *const start = out;
     for (; count; --count, ++tokens) {
         unsigned char value = BYTETAB_READ(tokens), more = 0; /* bytes after the first */
         if (value & 0x80) {
@@ -161,7 +162,7 @@ BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *tokens, size_t count
             *out++ = value;
         while (more--);
     }
-    return total - capacity;
+    return BYTETAB_SIZE(out - start);
 }
 #endif
 

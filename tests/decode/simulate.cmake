@@ -6,8 +6,13 @@
 # status on). Then, on the simulators that count cycles, prints the cycles
 # per byte that bytetab_decode takes for a long run and for single bytes
 # (cycles.c).
+# With ASM, the assembly bytetab_decode for the CPU, the same programs run
+# again with it (-DBYTETAB_ASM), and its size and cycles per byte must meet
+# GOALS, "bytes run singles": on the AVR a second set for bytetab_decode_P,
+# with the tokens in flash, where the first is for tokens in RAM (on an
+# ATmega1284P, whose RAM holds them).
 #   cmake -DCPU=m0|avr|z80|sm83|6502 -DCC=... -DSIM=... -DTOOL=... -DSAMPLE=...
-#         -DINCLUDE=dir [-DSIMAVR=dir] -DOUT=dir -P simulate.cmake
+#         -DINCLUDE=dir [-DSIMAVR=dir] [-DASM=file -DGOALS=...] -DOUT=dir -P simulate.cmake
 # CPU m0: arm-none-eabi-gcc and qemu-system-arm -M microbit, with newlib's
 # semihosting; avr: avr-gcc and simavr (the ATmega328P), with simavr's
 # avr_mcu_section.h in SIMAVR; z80 and sm83: sdcc and ucsim's sz80; 6502: cl65 and
@@ -59,7 +64,7 @@ elseif(CPU STREQUAL "avr")
   # The .mmcu section that tells simavr the MCU goes where simavr's own
   # examples put it: left to the linker, it lands between .text and .data,
   # and simavr loads .data wrongly.
-  set(flags -mmcu=atmega328p -Os ${strict} -I${SIMAVR} -Wl,--section-start=.mmcu=0x910000 ${where})
+  set(flags -Os ${strict} -I${SIMAVR} -Wl,--section-start=.mmcu=0x910000 ${where})
   set(simulate ${SIM})
 elseif(CPU MATCHES "^(z80|sm83)$")
   # ucsim's -G reads commands from standard input as well, and quits early
@@ -79,18 +84,22 @@ else()
 endif()
 
 # Builds `source` with the defines that follow into OUT/name and runs it;
-# with sdcc, linked with outofline.rel, built once below.
+# with sdcc, linked with `outofline`, built below; with `objects`, linked
+# with those too.
 function(simulate name source)
   if(CPU MATCHES "^(z80|sm83)$")
     build(${CC} ${flags} ${ARGN} -c ${source} -o ${OUT}/${name}.rel)
-    build(${CC} -m${CPU} ${OUT}/${name}.rel ${OUT}/outofline.rel -o ${OUT}/${name}.ihx)
+    build(${CC} -m${CPU} ${OUT}/${name}.rel ${outofline} ${objects} -o ${OUT}/${name}.ihx)
     set(program ${name}.ihx)
   elseif(CPU STREQUAL "6502")
     build(${CC} ${flags} ${ARGN} -c -o ${OUT}/${name}.o ${source}) # cl65 would leave the object beside the source
-    build(${CC} -t sim6502 -o ${OUT}/${name} ${OUT}/${name}.o)
+    build(${CC} -t sim6502 -o ${OUT}/${name} ${OUT}/${name}.o ${objects})
     set(program ${name})
+  elseif(CPU STREQUAL "avr")
+    build(${CC} -mmcu=${mcu} ${flags} ${ARGN} ${source} ${objects} -o ${OUT}/${name}.elf)
+    set(program ${name}.elf)
   else()
-    build(${CC} ${flags} ${ARGN} ${source} -o ${OUT}/${name}.elf)
+    build(${CC} ${flags} ${ARGN} ${source} ${objects} -o ${OUT}/${name}.elf)
     set(program ${name}.elf)
   endif()
   run(${simulate} ${program})
@@ -101,47 +110,175 @@ function(simulate name source)
   set(output "${output}" PARENT_SCOPE)
 endfunction()
 
+# target.c with the defines given, which must pass.
+function(decodes)
+  simulate(target ${here}/target.c ${ARGN})
+  message("${output}")
+  if(NOT output MATCHES "decode: pass" OR (CPU MATCHES "^(m0|6502)$" AND NOT status EQUAL 0))
+    message(FATAL_ERROR "the decoder failed on the ${CPU} (exit status ${status}) with ${ARGN}")
+  endif()
+endfunction()
+
+# The cycles per byte of bytetab_decode over cycles.c's 1024 bytes, with the
+# defines given, in per_RUN and per_SINGLES, in tenths (all_RUN and
+# all_SINGLES: the cycles of the whole call): on the AVR what Timer
+# 1 counted, elsewhere what the simulator counted less the count of the
+# program without the call. qemu counts no cycles, so the M0 has none.
+function(cycles)
+  foreach(variant NONE RUN SINGLES)
+    simulate(cycles ${here}/cycles.c -D${variant} ${ARGN})
+    if(CPU STREQUAL "avr")
+      string(REGEX MATCH "cycles ([0-9]+)" found "${output}")
+    elseif(CPU STREQUAL "6502")
+      string(REGEX MATCH "([0-9]+) cycles" found "${output}")
+    else()
+      string(REGEX MATCH "\\(([0-9]+) clks\\)" found "${output}")
+    endif()
+    set(cycles_${variant} ${CMAKE_MATCH_1})
+    if(NOT found OR NOT status EQUAL 0)
+      message(FATAL_ERROR "${output}no cycle count from cycles.c -D${variant} ${ARGN}")
+    endif()
+  endforeach()
+  foreach(variant RUN SINGLES)
+    if(CPU STREQUAL "avr")
+      set(cycles ${cycles_${variant}})
+    else()
+      math(EXPR cycles "${cycles_${variant}} - ${cycles_NONE}")
+    endif()
+    math(EXPR tenths "${cycles} * 10 / 1024")
+    set(per_${variant} ${tenths} PARENT_SCOPE)
+    set(all_${variant} ${cycles} PARENT_SCOPE)
+  endforeach()
+endfunction()
+
+# n tenths as a decimal.
+function(decimal var n)
+  math(EXPR whole "${n} / 10")
+  math(EXPR tenth "${n} % 10")
+  set(${var} "${whole}.${tenth}" PARENT_SCOPE)
+endfunction()
+
+# The functions out of line, which every program links with under sdcc; with
+# the assembly bytetab_decode, all but that one.
 if(CPU MATCHES "^(z80|sm83)$")
-  build(${CC} ${flags} -c ${here}/outofline.c -o ${OUT}/outofline.rel) # linked with every program
+  set(outofline ${OUT}/outofline.rel)
+  build(${CC} ${flags} -c ${here}/outofline.c -o ${outofline})
+  if(ASM)
+    build(${CC} ${flags} -DBYTETAB_ASM -c ${here}/outofline.c -o ${OUT}/outofline.asm.rel)
+  endif()
 endif()
 run(${SAMPLE} ${OUT})
 run(${TOOL} sample.bin)
 if(NOT status EQUAL 0 OR NOT EXISTS ${OUT}/sample.bin.h)
   message(FATAL_ERROR "${output}bytetab sample.bin failed")
 endif()
-simulate(target ${here}/target.c)
-message("${output}")
-if(NOT output MATCHES "decode: pass" OR (CPU MATCHES "^(m0|6502)$" AND NOT status EQUAL 0))
-  message(FATAL_ERROR "the decoder failed on the ${CPU} (exit status ${status})")
+set(mcu atmega328p)
+set(objects "")
+decodes()
+if(NOT CPU STREQUAL "m0")
+  cycles()
+  decimal(run ${per_RUN})
+  decimal(singles ${per_SINGLES})
+  message("bytetab_decode on the ${CPU}, cycles per byte: ${run} in a long run, ${singles} in single bytes")
+endif()
+if(NOT ASM)
+  return()
+elseif(NOT EXISTS "${ASM}")
+  message(FATAL_ERROR "${ASM} not found")
 endif()
 
-# Cycles per byte: on the AVR what Timer 1 counted, elsewhere what the
-# simulator counted less the count of the program without the call.
-if(CPU STREQUAL "m0") # qemu counts no cycles
-  return()
+# The assembly version: assembled on its own, so that its code size is that
+# of its object (with sdcc, of its code area; with cc65, of the segments that
+# go to ROM; with gcc, of its functions, each of which it sizes with .size).
+get_filename_component(bin ${CC} DIRECTORY)
+if(CPU MATCHES "^(z80|sm83)$")
+  set(as sdasz80)
+  if(CPU STREQUAL "sm83")
+    set(as sdasgb)
+  endif()
+  set(object ${OUT}/asm.rel)
+  build(${bin}/${as} -plosgff ${object} ${ASM})
+  file(STRINGS ${object} area REGEX "^A _CODE size [0-9A-F]+ ")
+  string(REGEX REPLACE "^A _CODE size ([0-9A-F]+) .*" "\\1" area "${area}")
+  math(EXPR size "0x${area}")
+  set(sizes bytetab_decode ${size})
+elseif(CPU STREQUAL "6502")
+  set(object ${OUT}/asm.o)
+  build(${bin}/ca65 -o ${object} ${ASM})
+  execute_process(COMMAND ${bin}/od65 --dump-segsize ${object} OUTPUT_VARIABLE segments COMMAND_ERROR_IS_FATAL ANY)
+  set(size 0)
+  string(REGEX MATCHALL "(CODE|RODATA|DATA): *[0-9]+" segments "${segments}") # not the RAM it reserves
+  foreach(segment IN LISTS segments)
+    string(REGEX REPLACE ".*: *" "" bytes "${segment}")
+    math(EXPR size "${size} + ${bytes}")
+  endforeach()
+  set(sizes bytetab_decode ${size})
+else()
+  string(REGEX REPLACE "gcc$" "nm" nm ${CC})
+  set(object ${OUT}/asm.o)
+  if(CPU STREQUAL "avr")
+    build(${CC} -mmcu=atmega328p -c ${ASM} -o ${object})
+  else()
+    build(${CC} -mcpu=cortex-m0 -mthumb -c ${ASM} -o ${object})
+  endif()
+  execute_process(COMMAND ${nm} -S ${object} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+  set(sizes "")
+  foreach(name bytetab_decode bytetab_decode_P)
+    if(symbols MATCHES "[0-9a-f]+ ([0-9a-f]+) [tT] ${name}\n")
+      math(EXPR size "0x${CMAKE_MATCH_1}")
+      list(APPEND sizes ${name} ${size})
+    endif()
+  endforeach()
 endif()
-foreach(variant NONE RUN SINGLES)
-  simulate(cycles ${here}/cycles.c -D${variant})
-  if(CPU STREQUAL "avr")
-    string(REGEX MATCH "cycles ([0-9]+)" found "${output}")
-  elseif(CPU STREQUAL "6502")
-    string(REGEX MATCH "([0-9]+) cycles" found "${output}")
-  else()
-    string(REGEX MATCH "\\(([0-9]+) clks\\)" found "${output}")
+set(objects ${object})
+set(outofline ${OUT}/outofline.asm.rel)
+separate_arguments(GOALS UNIX_COMMAND "${GOALS}")
+
+# Each entry of the assembly version against its goals: target.c passes, its
+# size is at most the goal, and so are its cycles per byte.
+get_filename_component(file ${ASM} NAME)
+set(failures "")
+set(entries bytetab_decode)
+set(defines -DBYTETAB_ASM)
+if(CPU STREQUAL "avr")
+  set(entries bytetab_decode bytetab_decode_P)
+endif()
+foreach(entry IN LISTS entries)
+  list(POP_FRONT GOALS goalsize goalrun goalsingles)
+  set(mcu atmega328p)
+  set(defines -DBYTETAB_ASM)
+  if(entry STREQUAL "bytetab_decode" AND CPU STREQUAL "avr")
+    set(mcu atmega1284p)
+    list(APPEND defines -DBYTETAB_RAM)
   endif()
-  set(cycles_${variant} ${CMAKE_MATCH_1})
-  if(NOT found OR NOT status EQUAL 0)
-    message(FATAL_ERROR "${output}no cycle count from cycles.c -D${variant}")
+  list(FIND sizes ${entry} at)
+  if(at LESS 0)
+    message(FATAL_ERROR "${file} has no size for ${entry}")
   endif()
+  math(EXPR at "${at} + 1")
+  list(GET sizes ${at} size)
+  decodes(${defines})
+  set(said "${file} ${entry}: ${size} bytes (goal ${goalsize})")
+  if(size GREATER goalsize)
+    list(APPEND failures "${entry} takes ${size} bytes, more than ${goalsize}")
+  endif()
+  if(NOT CPU STREQUAL "m0")
+    cycles(${defines})
+    decimal(run ${per_RUN})
+    decimal(singles ${per_SINGLES})
+    string(APPEND said ", cycles per byte: ${run} in a long run (goal ${goalrun}), ${singles} in single bytes"
+           " (goal ${goalsingles})")
+    foreach(variant run singles)
+      string(TOUPPER ${variant} upper)
+      math(EXPR bound "${goal${variant}} * 1024")
+      if(all_${upper} GREATER bound)
+        list(APPEND failures "${entry} takes more than ${goal${variant}} cycles per byte (${variant})")
+      endif()
+    endforeach()
+  endif()
+  message("${said}")
 endforeach()
-foreach(variant RUN SINGLES)
-  if(CPU STREQUAL "avr")
-    set(cycles ${cycles_${variant}})
-  else()
-    math(EXPR cycles "${cycles_${variant}} - ${cycles_NONE}")
-  endif()
-  math(EXPR whole "${cycles} / 1024")
-  math(EXPR tenth "${cycles} * 10 / 1024 % 10")
-  set(per_${variant} "${whole}.${tenth}")
-endforeach()
-message("bytetab_decode on the ${CPU}, cycles per byte: ${per_RUN} in a long run, ${per_SINGLES} in single bytes")
+if(failures)
+  list(JOIN failures "; " failures)
+  message(FATAL_ERROR "${file} misses its goals: ${failures}")
+endif()
