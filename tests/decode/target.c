@@ -138,6 +138,9 @@ static void decode(const unsigned char *t, size_t n, const unsigned char *want, 
     if (!malformed)
         compare("decode", want, 0, size, 1);
     fill();
+    check(bytetab_decode(t, n, out, sizeof out) == whole, "room to spare", 0);
+    compare("room to spare", want, 0, size, 1);
+    fill();
     check(decodeat(t, n, out, size - 1) == BYTETAB_ERROR, "one short", 0);
     for (at = size - 1; at < sizeof out; ++at)
         check(out[at] == 0xEE, "one short", at);
