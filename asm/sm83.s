@@ -102,7 +102,7 @@ room:                           ; the room's next 256, if any
         dec     (hl)
         pop     hl
         jr      nz, put
-error:                          ; return out - 1 - out, BYTETAB_ERROR
+error:                          ; HL = out as passed - 1: BYTETAB_ERROR
         pop     de
         pop     bc
         ld      h, b
@@ -126,8 +126,8 @@ run:
         ld      e, a
         dec     c               ; room in this 256
         cpl
-        add     a, c            ; room left after the run; carry: it fits here
-        inc     a
+        add     a, c            ; room in this 256 after the run; carry: enough
+        inc     a               ; + 1
         ld      c, a
         jr      c, 2$
         push    hl              ; else it takes the next 256
