@@ -77,6 +77,12 @@ elseif(CPU MATCHES "^(z80|sm83)$")
     set(simulate ${SIM} -I if=outputs[0xFE] -c -)
   else()
     set(simulate ${SIM} -t LR35902 -I if=xram[0xFF7F] -c -)
+    # ucsim times the SM83 as a Z80 (inc de 6 clocks, push 11) and the
+    # instructions the Z80 lacks as 1 (ld (hl+),a), so its count is not the
+    # SM83's: cycles.c runs instead a step at a time, and sm83clocks adds up
+    # the clocks of each instruction in the history that ucsim lists.
+    string(REPEAT "history clear\nstep 9000\nhistory list 9000\n" 60 steps)
+    file(WRITE ${OUT}/history "${steps}quit\n")
   endif()
 else()
   set(flags -t sim6502 -O -W error ${where})
@@ -119,18 +125,73 @@ function(decodes)
   endif()
 endfunction()
 
+# The SM83 clocks, in `var`, of the instructions that ucsim's history
+# listings in `listing` show, up to the HALT that ends the program (empty if
+# none does): the M-cycles of each opcode, 4 clocks each, that of a
+# conditional branch not taken, with those in `taken` added where the next
+# instruction is not the one after it; after CB, 2, or 4 on (HL) (BIT: 3).
+function(sm83clocks var listing)
+  string(CONCAT mcycles "1322112152221121132211213222112123221121222211212322333122221121"
+                "1111112111111121111111211111112111111121111111212222221211111121"
+                "1111112111111121111111211111112111111121111111211111112111111121"
+                "2334342424313624233134242431312433211424414111243321142432411124")
+  string(CONCAT taken "0000000000000000000000000000000010000000100000001000000010000000"
+                "0000000000000000000000000000000000000000000000000000000000000000"
+                "0000000000000000000000000000000000000000000000000000000000000000"
+                "3010300030103000301030003010300000000000000000000000000000000000")
+  string(REGEX MATCHALL "\n0x[0-9a-f]+ [ F?]* [0-9a-f][0-9a-f]( [0-9a-f][0-9a-f])*" lines "${listing}")
+  set(m 0)
+  set(next 0)
+  set(extra 0)
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "0x([0-9a-f]+) [ F?]* (([0-9a-f][0-9a-f]) ?([0-9a-f]?[0-9a-f]?).*)" line "${line}")
+    math(EXPR address "0x${CMAKE_MATCH_1}")
+    if(NOT address EQUAL next)
+      math(EXPR m "${m} + ${extra}")
+    endif()
+    set(op ${CMAKE_MATCH_3})
+    if(op STREQUAL "76")
+      math(EXPR m "${m} * 4")
+      set(${var} ${m} PARENT_SCOPE)
+      return()
+    elseif(op STREQUAL "cb")
+      set(c 2)
+      if(CMAKE_MATCH_4 MATCHES "^[4-7][6e]$")
+        set(c 3)
+      elseif(CMAKE_MATCH_4 MATCHES "[6e]$")
+        set(c 4)
+      endif()
+      set(extra 0)
+    else()
+      math(EXPR i "0x${op}")
+      string(SUBSTRING "${mcycles}" ${i} 1 c)
+      string(SUBSTRING "${taken}" ${i} 1 extra)
+    endif()
+    math(EXPR m "${m} + ${c}")
+    string(LENGTH "${CMAKE_MATCH_2}" n)
+    math(EXPR next "${address} + (${n} + 1) / 3")
+  endforeach()
+  set(${var} "" PARENT_SCOPE)
+endfunction()
+
 # The cycles per byte of bytetab_decode over cycles.c's 1024 bytes, with the
 # defines given, in per_RUN and per_SINGLES, in tenths (all_RUN and
 # all_SINGLES: the cycles of the whole call): on the AVR what Timer
 # 1 counted, elsewhere what the simulator counted less the count of the
 # program without the call. qemu counts no cycles, so the M0 has none.
 function(cycles)
+  if(CPU STREQUAL "sm83")
+    set(input ${OUT}/history)
+  endif()
   foreach(variant NONE RUN SINGLES)
     simulate(cycles ${here}/cycles.c -D${variant} ${ARGN})
     if(CPU STREQUAL "avr")
       string(REGEX MATCH "cycles ([0-9]+)" found "${output}")
     elseif(CPU STREQUAL "6502")
       string(REGEX MATCH "([0-9]+) cycles" found "${output}")
+    elseif(CPU STREQUAL "sm83")
+      sm83clocks(found "${output}")
+      set(CMAKE_MATCH_1 ${found})
     else()
       string(REGEX MATCH "\\(([0-9]+) clks\\)" found "${output}")
     endif()
