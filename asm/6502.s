@@ -21,15 +21,14 @@
 ; calls into the cc65 runtime (complax, pushax, tosrsubax, incsp6, incsp8);
 ; needs decimal mode off, as cc65 keeps it.
 ;
-; 113 bytes, CODE only, nothing in RODATA, DATA or BSS: it runs from ROM.
-; Of them, 24 keep to capacity (6 to set up, 8 in the single-byte path, 10
-; in the run path); without that bound it would be 89. 6502 cycles: 46 a
-; single byte, 89 + 11 n a run of n bytes (a few more where a pointer
-; crosses a page), about 500 a call (the caller's pushes of the arguments
-; included). Per byte of the 1024 that tests/decode/cycles.c decodes, as
-; sim65 counts them: 11.9 in a long run (C1 FF four times: 12196 cycles),
-; 46.6 in single bytes (47724). The C bytetab_decode, by cc65 2.19 -O: 213
-; bytes, 134.5 and 511.3.
+; 109 bytes, CODE only, nothing in RODATA, DATA or BSS: it runs from ROM.
+; Of them, 22 keep to capacity; without that bound it would be 87. 6502
+; cycles: 46 a single byte, 86 + 11 n a run of n bytes (a few more where a
+; pointer crosses a page), about 500 a call (the caller's pushes of the
+; arguments included). Per byte of the 1024 that tests/decode/cycles.c
+; decodes, as sim65 counts them: 11.9 in a long run (C1 FF four times: 12207
+; cycles), 46.6 in single bytes (47740). The C bytetab_decode, by cc65 2.19
+; -O: 213 bytes, 134.5 and 511.3.
 ;
 ; From C, define BYTETAB_ASM before including bytetab/decode.h (which then
 ; declares bytetab_decode instead of defining it) and link this file:
@@ -52,8 +51,8 @@ count   = ptr3          ; token bytes left, each byte kept one more: cnt
 tokens  = ptr4          ; the next token byte
 
 ; C set at a token byte means it is the count byte of the run whose first
-; byte came before, its value << 1 in X. Nothing in the loop but those two
-; paths touches C.
+; byte came before, its value << 1 in X. Only first sets C on the way to
+; step; every other path reaches step with C clear.
 
 .code
 _bytetab_decode:
@@ -79,8 +78,10 @@ next:   lda (tokens),y          ; 5
 single: sta (out),y             ; 6
         inc out                 ; 5
         bne step                ; 3
-incohi: inc out+1
-        clc                     ; from a run: its count byte is done
+incohi: inc out+1               ;    A < $80 here (a single byte, or 0 from
+                                ;    a run), so first below clears C
+first:  asl a                   ; 2  C: bit 7, set at the first byte of a
+        tax                     ; 2  run, whose value << 1 waits in X
 step:   inc tokens              ; 5
         bne cnt                 ; 3
         inc tokens+1
@@ -94,22 +95,20 @@ cnt:    dec count               ; 5  a token byte less
         jsr tosrsubax
         jmp incsp6
 
-; The first byte of a run: its value waits in X for the count byte.
-first:  asl a                   ; C: a count byte is due
-        tax
-        bcs step
-
-; The count byte: more (A) bytes after the first. 89 + 11 n cycles for the
+; The count byte: more (A) bytes after the first. 86 + 11 n cycles for the
 ; run of n bytes, its first byte included.
 more:   tay                     ; Y = more
         adc room                ; C = 1: room + more + 1, past $FFFF when
         sta room                ;   more >= the room left
         bcc fits
-        inc room+1
+; The low byte of room has wrapped: one page of room less, or none left
+; when the high byte wraps too. From a single byte (C clear) back to it.
+full:   inc room+1
         beq error
+        bcc single
 fits:   iny                     ; more + 1 (0 for 256)
         txa
-        lsr a                   ; the value
+        lsr a                   ; the value, C = 0
 fill:   dey                     ; 2
         sta (out),y             ; 6  out + more down to out
         bne fill                ; 3
@@ -118,12 +117,9 @@ fill:   dey                     ; 2
         adc out                 ; out + more + 1
         sta out
         bcc step                ; C clear
+        tya                     ; A = 0 for first
         bcs incohi
 
-; A single byte that takes the low byte of room to 0: one page of room
-; less, or none left when the high byte wraps too.
-full:   inc room+1
-        bne single
 error:  lda #$FF                ; BYTETAB_ERROR
         tax
         jmp incsp8
