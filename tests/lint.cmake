@@ -14,7 +14,7 @@
 #    new and not ignored) when SOURCE is a git work tree, else a glob.
 # 4. Each source file of the git work tree (code, CMake, scripts, the man
 #    page) names its license in an SPDX line within its first three lines:
-#    0BSD for include/bytetab/decode.h, MIT for the rest.
+#    0BSD for include/bytetab/decode.h and asm/, MIT for the rest.
 #
 # Prints nothing but a summary while all is clean; any finding makes the run
 # fail, naming the tool and the file. All the checks run before it fails, so
@@ -263,14 +263,14 @@ string(APPEND summary "clang-format: ${n} files (listed by ${format_from})\n")
 
 # ------------------------------------------------------------ license lines
 # Every source file names its license in one of its first three lines: the
-# decoder, which ends up in users' programs, 0BSD; everything else MIT.
+# decoders, which end up in users' programs, 0BSD; everything else MIT.
 set(license_files "")
 if(in_git)
   execute_process(COMMAND "${git_exe}" -c core.quotePath=false ls-files --cached --others --exclude-standard
                   WORKING_DIRECTORY "${SOURCE}" OUTPUT_VARIABLE listing)
   string(REPLACE "\n" ";" listing "${listing}")
   foreach(rel IN LISTS listing)
-    if(rel MATCHES "\\.(c|h|cpp|hpp|cmake|ld|1|1\\.in)$|(^|/)CMakeLists\\.txt$|^(bench/run|bench/compile|\\.ci/run|tests/winestart|tests/examples)$"
+    if(rel MATCHES "\\.(c|h|cpp|hpp|cmake|cmake\\.in|ld|1|1\\.in|s|S)$|(^|/)CMakeLists\\.txt$|^(bench/run|bench/compile|\\.ci/run|tests/winestart|tests/examples)$"
        AND EXISTS "${SOURCE}/${rel}")
       list(APPEND license_files "${rel}")
     endif()
@@ -279,7 +279,7 @@ endif()
 foreach(rel IN LISTS license_files)
   file(STRINGS "${SOURCE}/${rel}" head LIMIT_COUNT 3)
   set(want "MIT")
-  if(rel STREQUAL "include/bytetab/decode.h")
+  if(rel STREQUAL "include/bytetab/decode.h" OR rel MATCHES "^asm/")
     set(want "0BSD")
   endif()
   if(NOT head MATCHES "SPDX-License-Identifier: ${want}( |\\*|$|;)")

@@ -33,7 +33,8 @@ set(root "${SCRATCH}/root")
 execute_process(COMMAND dpkg -x "${deb}" "${root}" COMMAND_ERROR_IS_FATAL ANY)
 foreach(f usr/bin/bytetab usr/share/man/man1/bytetab.1.gz usr/lib/cmake/bytetab/bytetabConfig.cmake
           usr/include/bytetab/decode.h usr/share/pkgconfig/bytetab.pc usr/share/doc/bytetab/copyright
-          usr/share/doc/bytetab/changelog.gz)
+          usr/share/doc/bytetab/changelog.gz usr/share/bytetab/asm/z80.s usr/share/bytetab/asm/sm83.s
+          usr/share/bytetab/asm/6502.s usr/share/bytetab/asm/avr.S usr/share/bytetab/asm/m0.S)
   if(NOT EXISTS "${root}/${f}")
     message(FATAL_ERROR "${deb} lacks ${f}")
   endif()
@@ -48,9 +49,11 @@ if(pkgconfig)
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   execute_process(COMMAND "${pkgconfig}" --variable=includedir bytetab OUTPUT_VARIABLE includedir
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-  if(NOT version STREQUAL VERSION OR NOT includedir STREQUAL "/usr/include")
-    message(FATAL_ERROR "bytetab.pc gives the version ${version} and the folder ${includedir}, not ${VERSION} "
-                        "and /usr/include")
+  execute_process(COMMAND "${pkgconfig}" --variable=asmdir bytetab OUTPUT_VARIABLE asmdir
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT version STREQUAL VERSION OR NOT includedir STREQUAL "/usr/include" OR NOT asmdir STREQUAL "/usr/share/bytetab/asm")
+    message(FATAL_ERROR "bytetab.pc gives the version ${version} and the folders ${includedir} and ${asmdir}, not "
+                        "${VERSION}, /usr/include and /usr/share/bytetab/asm")
   endif()
 else()
   message(STATUS "pkg-config: skipped, not installed")

@@ -43,30 +43,50 @@
    bytes, or 1 MiB in runs; -fconstexpr-loop-limit and -fconstexpr-ops-limit
    (g++) and -fconstexpr-steps (clang) raise the limits.
 
-   C99, or C++98 and later, and cc65. Freestanding: nothing but <stddef.h>,
-   no allocation, no global state. A file pays only for the functions it
-   calls: they are static inline; inline under sdcc, which would emit every
-   static function but emits no inline one and inlines every call; static
-   under cc65, which takes no inline and emits no static function that is
-   not called. Under sdcc, a program that takes their addresses needs them
-   out of line once: one of its files defines BYTETAB_FUNCTION as empty
-   before the include, which makes them ordinary functions defined there. */
+   C89 and later, C++98 and later, cc65 and sdcc. Freestanding: nothing but
+   <stddef.h>, no allocation, no global state. A file pays only for the
+   functions it calls: they are static inline (static __inline__ in GCC's and
+   Clang's C89, static in other C89 compilers, which may then warn of those
+   not called); inline under sdcc, which would emit every static function but
+   emits no inline one and inlines every call (in its C89 mode, which has no
+   inline, they are static and all emitted); static under cc65, which takes
+   no inline and emits no static function that is not called. Under sdcc, a
+   program that takes their addresses needs them out of line once: one of its
+   files defines BYTETAB_FUNCTION as empty before the include, which makes
+   them ordinary functions defined there.
+
+   With BYTETAB_ASM defined before the include, bytetab_decode is declared,
+   not defined: the program links the assembly version for its CPU from
+   asm/ (z80.s, sm83.s, 6502.s, avr.S, m0.S), with the same contract. On the
+   AVR it has bytetab_decode_P too, for tokens in flash (PROGMEM); there
+   bytetab_decode reads tokens in RAM whatever BYTETAB_READ says. */
 #ifndef BYTETAB_DECODE_H
 #define BYTETAB_DECODE_H
 
 #include <stddef.h>
 
-#define BYTETAB_ERROR ((size_t)-1)
+#ifdef __cplusplus /* a C cast would warn in strict C++ builds */
+#define BYTETAB_SIZE(x) static_cast<size_t>(x)
+#else
+#define BYTETAB_SIZE(x) ((size_t)(x))
+#endif
+#define BYTETAB_ERROR BYTETAB_SIZE(-1)
 
 #ifndef BYTETAB_READ
 #define BYTETAB_READ(p) (*(p))
 #endif
 
 #ifndef BYTETAB_FUNCTION
-#if defined(__SDCC)
-#define BYTETAB_FUNCTION inline
-#elif defined(__CC65__)
+#if defined(__CC65__)
 #define BYTETAB_FUNCTION static
+#elif !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#ifdef __GNUC__ /* C89 has no inline; GCC and Clang spell it so there */
+#define BYTETAB_FUNCTION static __inline__
+#else
+#define BYTETAB_FUNCTION static
+#endif
+#elif defined(__SDCC)
+#define BYTETAB_FUNCTION inline
 #else
 #define BYTETAB_FUNCTION static inline
 #endif
@@ -75,7 +95,9 @@
 #ifdef __CC65__ /* these keep cc65 from warning of a function not called */
 struct bytetab_stream;
 BYTETAB_FUNCTION size_t bytetab_decoded_size(const unsigned char *, size_t) __attribute__((unused));
+#ifndef BYTETAB_ASM
 BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *, size_t, unsigned char *, size_t) __attribute__((unused));
+#endif
 BYTETAB_FUNCTION int bytetab_decode_runs(const unsigned char *, size_t, void (*)(void *, unsigned char, unsigned),
                                          void *) __attribute__((unused));
 BYTETAB_FUNCTION void bytetab_stream_init(struct bytetab_stream *, const unsigned char *, size_t)
@@ -101,6 +123,26 @@ BYTETAB_FUNCTION size_t bytetab_decoded_size(const unsigned char *tokens, size_t
     return size;
 }
 
+#ifdef BYTETAB_ASM /* the assembly version, from asm/ for the program's CPU */
+/* In the calling convention it is written for, whatever the compiler's flags. */
+#if defined(__SDCC_z80) || defined(__SDCC_sm83)
+#define BYTETAB_ASMCALL(declarator) declarator __sdcccall(1)
+#elif defined(__CC65__)
+#define BYTETAB_ASMCALL(declarator) __fastcall__ declarator
+#else
+#define BYTETAB_ASMCALL(declarator) declarator
+#endif
+#ifdef __cplusplus
+extern "C" {
+#endif
+size_t BYTETAB_ASMCALL(bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity));
+#ifdef __AVR__ /* tokens in flash, as avr-libc names what reads there */
+size_t bytetab_decode_P(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity);
+#endif
+#ifdef __cplusplus
+}
+#endif
+#else
 BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *tokens, size_t count, unsigned char *out, size_t capacity)
 {
     unsigned char *const start = out;
@@ -120,8 +162,9 @@ BYTETAB_FUNCTION size_t bytetab_decode(const unsigned char *tokens, size_t count
             *out++ = value;
         while (more--);
     }
-    return (size_t)(out - start);
+    return BYTETAB_SIZE(out - start);
 }
+#endif
 
 BYTETAB_FUNCTION int bytetab_decode_runs(const unsigned char *tokens, size_t count,
                                          void (*run)(void *context, unsigned char value, unsigned length),
@@ -146,7 +189,7 @@ struct bytetab_stream {
     const unsigned char *tokens; /* the next token */
     size_t count;                /* token bytes from there on */
     unsigned left;               /* bytes of the current run not yet read */
-    unsigned char value;         /* their value */
+    unsigned value;              /* their value (not a char: no padding) */
 };
 
 BYTETAB_FUNCTION void bytetab_stream_init(struct bytetab_stream *stream, const unsigned char *tokens, size_t count)
@@ -162,7 +205,7 @@ BYTETAB_FUNCTION size_t bytetab_stream_read(struct bytetab_stream *stream, unsig
     const unsigned char *tokens = stream->tokens;
     size_t count = stream->count, done = 0;
     unsigned left = stream->left;
-    unsigned char value = stream->value;
+    unsigned char value = stream->value & 0xFFu;
     while (done < n) {
         if (!left) {
             if (!count)

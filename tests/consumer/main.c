@@ -15,6 +15,7 @@ extern const unsigned char tiletokens[];
 extern const unsigned long tiletokencount;
 extern unsigned char tiles[];
 extern const unsigned long tilesize;
+size_t decodetiles(void);
 
 static const unsigned char by_file_name[] = SPRITE_BIN;
 static const unsigned char by_name[] = SPRITE;
@@ -62,8 +63,8 @@ int main(int argc, char **argv)
         puts("usage: consumer ASSETS");
         return 2;
     }
-    if (SPRITE_BIN_SIZE != SPRITE_SIZE) {
-        puts("SPRITE_BIN_SIZE and SPRITE_SIZE differ");
+    if (SPRITE_BIN_SIZE != SPRITE_SIZE || decodetiles() != tilesize) {
+        puts("SPRITE_BIN_SIZE and SPRITE_SIZE differ, or the C90 part decodes TILES_BIN wrongly");
         return 1;
     }
     return check("SPRITE_BIN", by_file_name, sizeof by_file_name, sprite, sizeof sprite, argv[1], "sprite.bin") |

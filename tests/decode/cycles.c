@@ -4,7 +4,8 @@
    -DSINGLES 1024 single bytes, and with neither the program is the same but
    for the call, and its count is what the others' are measured from. On the
    AVR, for which simavr counts nothing, Timer 1 counts the cycles of the
-   call, and the program prints them as "cycles N". */
+   call, and the program prints them as "cycles N"; the tokens are in flash,
+   or with BYTETAB_RAM in RAM, on an ATmega1284P, which has room for them. */
 #include <stddef.h>
 
 #ifdef __AVR__
@@ -14,14 +15,22 @@
 #include <avr/sleep.h>
 
 #include "avr_mcu_section.h"
+#ifdef BYTETAB_RAM
+AVR_MCU(16000000, "atmega1284p");
+#define ROM
+#else
 AVR_MCU(16000000, "atmega328p");
-AVR_MCU_SIMAVR_CONSOLE(&GPIOR0);
 #define ROM PROGMEM
 #define BYTETAB_READ(p) pgm_read_byte(p)
+#endif
+AVR_MCU_SIMAVR_CONSOLE(&GPIOR0);
 #else
 #define ROM
 #endif
 #include "bytetab/decode.h"
+#if defined(BYTETAB_ASM) && defined(__AVR__) && !defined(BYTETAB_RAM)
+#define bytetab_decode bytetab_decode_P /* for tokens in flash */
+#endif
 
 #define S4 0x41, 0x42, 0x41, 0x42
 #define S16 S4, S4, S4, S4

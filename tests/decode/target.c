@@ -7,15 +7,23 @@
 #include <stddef.h>
 
 #if defined(__AVR__)
-/* Tokens and data in flash; the output goes to simavr's console register,
-   which prints a line at each carriage return. */
+/* Tokens and data in flash (with BYTETAB_RAM, the tokens in RAM); the output
+   goes to simavr's console register, which prints a line at each carriage
+   return. */
 #include <avr/interrupt.h>
 #include <avr/io.h>
 #include <avr/pgmspace.h>
 #include <avr/sleep.h>
 
 #include "avr_mcu_section.h"
+#ifdef BYTETAB_RAM
+AVR_MCU(16000000, "atmega1284p");
+#define TOKENS
+#else
 AVR_MCU(16000000, "atmega328p");
+#define TOKENS PROGMEM
+#define BYTETAB_READ(p) pgm_read_byte(p)
+#endif
 AVR_MCU_SIMAVR_CONSOLE(&GPIOR0);
 #define ROM PROGMEM
 #define ROMREAD(p) pgm_read_byte(p)
@@ -48,11 +56,14 @@ static void put(char c)
 #ifndef ROM
 #define ROM
 #define ROMREAD(p) (*(p))
+#define TOKENS
 #define NEWLINE '\n'
 #endif
 
-#define BYTETAB_READ(p) ROMREAD(p)
 #include "bytetab/decode.h"
+#if defined(BYTETAB_ASM) && defined(__AVR__) && !defined(BYTETAB_RAM)
+#define bytetab_decode bytetab_decode_P /* for tokens in flash */
+#endif
 
 #include "expected.h"
 #include "sample.bin.h"
@@ -61,9 +72,9 @@ static void put(char c)
    copy that outofline.c defines, linked in with this file. */
 static size_t (*const decodeat)(const unsigned char *, size_t, unsigned char *, size_t) = bytetab_decode;
 
-static const unsigned char tokens[] ROM = SAMPLE_BIN;
+static const unsigned char tokens[] TOKENS = SAMPLE_BIN;
 static const unsigned char expected[] ROM = EXPECTED;
-static const unsigned char malformed[] ROM = {0x41, 0xC2, 0x03, 0xC3};
+static const unsigned char malformed[] TOKENS = {0x41, 0xC2, 0x03, 0xC3};
 static const unsigned char malformedbytes[] ROM = {0x41, 0x42, 0x42, 0x42, 0x42};
 
 #define GUARD 4
@@ -126,6 +137,9 @@ static void decode(const unsigned char *t, size_t n, const unsigned char *want, 
     check(bytetab_decode(t, n, out, size) == whole, "decode", 0);
     if (!malformed)
         compare("decode", want, 0, size, 1);
+    fill();
+    check(bytetab_decode(t, n, out, sizeof out) == whole, "room to spare", 0);
+    compare("room to spare", want, 0, size, 1);
     fill();
     check(decodeat(t, n, out, size - 1) == BYTETAB_ERROR, "one short", 0);
     for (at = size - 1; at < sizeof out; ++at)
