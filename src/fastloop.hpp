@@ -11,8 +11,11 @@
                       0xFF taken as 0 (reads 33 bytes)
      highs(p)         bit k set where p[k] is above 0x7F
      storetokens(t,p) t[k] = the token of p[k] as a run of one, for 32 k
-     storepieces(t,v) 8 pieces of 256 of the value v: (v | 0x80, 0xFF) 8 times
+     storepieces(t,v) 16 pieces of 256 of the value v: (v | 0x80, 0xFF) 16 times
      differs(p)       whether a byte of the 128 from p on differs from p[-1]
+     starts(p)        bit k set where p[k] starts a run: its value differs
+                      from p[k - 1]'s, for 64 k
+     highs128(p)      how many of the 128 bytes from p on are above 0x7F
      scanrest(p,n,v,high)  runlength.cpp's scanrun
 
    Nothing in the loop depends on a branch that is taken about once a run: a
@@ -39,24 +42,27 @@ __attribute__((target(FASTTARGET))) static inline unsigned char *advanced(writer
 }
 
 // runlength.cpp's outrun for a run of `length` values v, stored from `next`
-// on; returns where the next token goes. Up to 7 pieces of 256 take one store
-// and the rest one more, whatever the length, so that no loop runs for a
-// count the processor can't predict; longer runs are stored 8 pieces at a
+// on; returns where the next token goes. Up to 15 pieces of 256 take one
+// store and the rest one more, whatever the length, so that no loop runs for
+// a count the processor can't predict; longer runs are stored 16 pieces at a
 // time. `next` may be up to 32 bytes past the block's end.
 __attribute__((target(FASTTARGET))) static inline unsigned char *putrun(writer &w, unsigned char *next, unsigned char v,
                                                                         std::uint64_t length)
 {
     std::uint64_t pieces = (length - 1) >> 8;
     const unsigned rest = static_cast<unsigned>(length - (pieces << 8)); // 1 to 256
-    for (; pieces > 7; pieces -= 8) {
+    for (; pieces > 15; pieces -= 16) {
         storepieces(next, v);
-        next = advanced(w, next + 16);
+        next = advanced(w, next + 32);
     }
     storepieces(next, v);
     next += 2 * pieces;
-    next[0] = rest == 1 ? v & 0x7F : v | 0x80;
+    // The rest: a single value (v with bit 7 clear), or v with bit 7 set and
+    // its count; chosen without a branch.
+    const unsigned single = rest == 1 ? 1 : 0;
+    next[0] = static_cast<unsigned char>((v | 0x80) & ~(single << 7));
     next[1] = static_cast<unsigned char>(rest - 1);
-    return next + (rest == 1 ? 1 : 2);
+    return next + 2 - single;
 }
 
 // The bits of m below bit n, n from 0 to 32.
@@ -71,18 +77,13 @@ __attribute__((target(FASTTARGET))) static inline unsigned char valueof(unsigned
     return byte == 0xFF ? 0 : byte;
 }
 
-// The lowest set bit of the 128 bits (hi, lo), one of which is set; without
-// a branch on which half holds it, which would be taken at random.
+// The lowest set bit of the 128 bits (hi, lo), without a branch on which
+// half holds it, which would be taken at random; 127 when none is set.
 __attribute__((target(FASTTARGET))) static inline unsigned firstbit(std::uint64_t lo, std::uint64_t hi)
 {
     const std::uint64_t inlo = 0 - std::uint64_t{lo != 0};
-    return static_cast<unsigned>(~inlo & 64) + static_cast<unsigned>(__builtin_ctzll(hi ^ ((lo ^ hi) & inlo)));
-}
-
-// Bit k set where p[k] starts a run: its value differs from p[k - 1]'s.
-__attribute__((target(FASTTARGET))) static inline std::uint64_t starts(const unsigned char *p)
-{
-    return ~(sames(p - 1) | std::uint64_t{sames(p + 31)} << 32);
+    const std::uint64_t half = hi ^ ((lo ^ hi) & inlo);
+    return static_cast<unsigned>(~inlo & 64) + static_cast<unsigned>(__builtin_ctzll(half | std::uint64_t{1} << 63));
 }
 
 // How many of the bytes from p + k to p + 128 are above 0x7F, k from 0 to 128.
@@ -117,8 +118,11 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
     for (;;) {
         const std::size_t windows = std::min<std::size_t>((n - c - 1) / 128, 64);
         if (windows == 0) {
-            // Near the block's end: the scan stops at it.
-            const std::size_t end = c + scanrest(p + c, n - c, v, count);
+            // Near the block's end: the scan stops at it. (Its count is
+            // kept apart so that `count` stays in a register.)
+            std::uint64_t more = 0;
+            const std::size_t end = c + scanrest(p + c, n - c, v, more);
+            count += more;
             if (end == n) {
                 r = {v, end - start};
                 return n;
@@ -135,21 +139,42 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
             signs |= static_cast<std::uint64_t>(q[-1] >> 7) << i;
         }
         count += static_cast<std::uint64_t>(__builtin_popcountll(signs & ~ends)) << 7;
-        const bool dense = __builtin_popcountll(ends) > 32;
+        if (__builtin_popcountll(ends) > 32) {
+            // Many ends: the first one ends the run; encodeloop takes the
+            // runs from there.
+            for (; ends != 0; ends &= ends - 1) {
+                const std::size_t at = c + 128 * static_cast<std::size_t>(__builtin_ctzll(ends));
+                const std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
+                if ((lo | hi) != 0) {
+                    const unsigned k = firstbit(lo, hi);
+                    count += highs128(p + at) - highsfrom(p + at, k);
+                    next = advanced(w, putrun(w, next, v, at + k - start));
+                    return at + k;
+                }
+                count += highs128(p + at);
+            }
+        }
         for (; ends != 0; ends &= ends - 1) {
             const std::size_t at = c + 128 * static_cast<std::size_t>(__builtin_ctzll(ends));
             std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
-            count += highsfrom(p + at, 0);
-            while ((lo | hi) != 0) {
-                const unsigned k = firstbit(lo, hi);
-                next = advanced(w, putrun(w, next, v, at + k - start));
-                start = at + k;
+            count += highs128(p + at);
+            // The window's first end, without a branch on whether it has one
+            // (none where 0x00 and 0xFF meet in a run of 0): a window with
+            // none stores one token that the next ones overwrite.
+            const bool one = (lo | hi) != 0;
+            const std::size_t ifone = 0 - std::size_t{one}, k = firstbit(lo, hi);
+            unsigned char *const after = putrun(w, next, v, ((at + k - start - 1) & ifone) + 1);
+            next = advanced(w, next + ((after - next) & static_cast<std::ptrdiff_t>(ifone)));
+            start += (at + k - start) & ifone;
+            v = valueof(p[start]);
+            // The window's other ends, in runs shorter than 128.
+            hi &= (hi - 1) | (0 - std::uint64_t{lo != 0});
+            lo &= lo - 1;
+            while (__builtin_expect((lo | hi) != 0, 0)) {
+                const unsigned e = firstbit(lo, hi);
+                next = advanced(w, putrun(w, next, v, at + e - start));
+                start = at + e;
                 v = valueof(p[start]);
-                if (dense) {
-                    count -= highsfrom(p + at, k);
-                    return start;
-                }
-                // Bit k cleared: the lowest of lo, or of hi when lo has none.
                 hi &= (hi - 1) | (0 - std::uint64_t{lo != 0});
                 lo &= lo - 1;
             }

@@ -14,7 +14,10 @@ int fastlevel()
     const bool shuffles = __builtin_cpu_supports("ssse3");
     if (shuffles && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
         __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2"))
-        return avx2;
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
+                   ? avx512
+                   : avx2;
     return shuffles ? ssse3 : __builtin_cpu_supports("sse2") ? sse2 : portable;
 }
 
@@ -122,7 +125,20 @@ __attribute__((target("sse2"))) static inline void storetokens(unsigned char *t,
 
 __attribute__((target("sse2"))) static inline void storepieces(unsigned char *t, unsigned char v)
 {
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(t), _mm_set1_epi16(static_cast<short>((v | 0x80) - 0x100)));
+    const __m128i pieces = _mm_set1_epi16(static_cast<short>((v | 0x80) - 0x100));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t), pieces);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t + 16), pieces);
+}
+
+__attribute__((target("sse2"))) static inline std::uint64_t starts(const unsigned char *p)
+{
+    return ~(sames(p - 1) | std::uint64_t{sames(p + 31)} << 32);
+}
+
+__attribute__((target("sse2"))) static inline unsigned highs128(const unsigned char *p)
+{
+    return static_cast<unsigned>(__builtin_popcountll(highs(p) | std::uint64_t{highs(p + 32)} << 32) +
+                                 __builtin_popcountll(highs(p + 64) | std::uint64_t{highs(p + 96)} << 32));
 }
 
 __attribute__((target("sse2"))) static inline bool differs(const unsigned char *p)

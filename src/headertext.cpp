@@ -41,6 +41,8 @@ static void fillitems(char *at, const unsigned char *t, std::size_t n)
 static void filllines(char *to, const unsigned char *t, std::size_t lines, [[maybe_unused]] int level)
 {
 #if BYTETAB_FAST
+    if (level >= avx512)
+        return widestlines(to, t, lines);
     if (level >= avx2)
         return widelines(to, t, lines);
     if (level >= ssse3)

@@ -23,15 +23,15 @@
 
 // The vector instructions the encoder and the writer may use: none (the
 // portable code, which is the others' reference), SSE2, SSSE3 as well, AVX2 as
-// well. Each level gives the same output.
-constexpr int portable = 0, sse2 = 1, ssse3 = 2, avx2 = 3;
+// well, AVX-512 (F, BW, VL, VBMI) as well. Each level gives the same output.
+constexpr int portable = 0, sse2 = 1, ssse3 = 2, avx2 = 3, avx512 = 4;
 
 // A full line: 12 items of 6 characters, a backslash and a line end.
 constexpr std::size_t linesize = 12 * 6 + 2;
 constexpr std::size_t blocklines = 4096;
 // How many token bytes may be stored from `next` on (and it advanced by) at
 // once, while it is below the block's end; advance then hands the block over.
-constexpr std::size_t tokenroom = 64;
+constexpr std::size_t tokenroom = 96;
 
 struct writer {
     std::FILE *out;

@@ -97,7 +97,9 @@ static void encodeblock(writer &w, const unsigned char *p, std::size_t n, run &r
     }
 #if BYTETAB_FAST
     // The vector loop leaves the last few bytes of the block to the code below.
-    if (level >= avx2)
+    if (level >= avx512)
+        i += widestencode(p + i, n - i, w, r, high);
+    else if (level >= avx2)
         i += wideencode(p + i, n - i, w, r, high);
     else if (level >= sse2)
         i += fastencode(p + i, n - i, w, r, high);

@@ -18,7 +18,7 @@ int vectorlevel();
 // its edges, and compare the levels.
 struct readmode {
     std::size_t block = std::size_t{256} << 10;
-    int level = avx2;
+    int level = avx512;
 };
 
 // Reads `in` to its end and hands every token byte to the writer, in order.
