@@ -3,13 +3,13 @@
 #define BYTETAB_FASTLOOP_HPP
 
 /* The encoder's loop over the runs of a block, written once for the vector
-   instruction sets: fastruns.cpp (SSE2) and fastwide.cpp (AVX2) include it
-   after they define FASTTARGET, the instruction set as GCC's target attribute
-   names it, and these, 32 input bytes at a time:
+   instruction sets: fastruns.cpp (SSE2), fastwide.cpp (AVX2) and fast512.cpp
+   (AVX-512) include it after they define FASTTARGET, the instruction set as
+   GCC's target attribute names it, and these:
 
      sames(p)         bit k set where the values p[k] and p[k + 1] are equal,
-                      0xFF taken as 0 (reads 33 bytes)
-     highs(p)         bit k set where p[k] is above 0x7F
+                      0xFF taken as 0, for 32 k (reads 33 bytes)
+     highs(p)         bit k set where p[k] is above 0x7F, for 32 k
      storetokens(t,p) t[k] = the token of p[k] as a run of one, for 32 k
      storepieces(t,v) 16 pieces of 256 of the value v: (v | 0x80, 0xFF) 16 times
      differs(p)       whether a byte of the 128 from p on differs from p[-1]
@@ -18,10 +18,10 @@
      highs128(p)      how many of the 128 bytes from p on are above 0x7F
      scanrest(p,n,v,high)  runlength.cpp's scanrun
 
-   Nothing in the loop depends on a branch that is taken about once a run: a
-   run's end comes from a mask of 32 neighbours, its tokens are stored whole
-   and the token pointer advanced by their count. The branches it takes tell
-   apart stretches of data (32 runs of one, runs longer than 32), which a
+   Where a run ends can't be predicted, so the loop does not branch on it:
+   the ends come from masks of equal neighbours, a run's tokens are stored
+   whole and the token pointer advanced by their count, and the branches tell
+   apart stretches of data (runs of one, short runs, long runs), which a
    processor predicts. */
 
 #include <algorithm>
@@ -86,13 +86,12 @@ __attribute__((target(FASTTARGET))) static inline unsigned firstbit(std::uint64_
     return static_cast<unsigned>(~inlo & 64) + static_cast<unsigned>(__builtin_ctzll(half | std::uint64_t{1} << 63));
 }
 
-// How many of the bytes from p + k to p + 128 are above 0x7F, k from 0 to 128.
-__attribute__((target(FASTTARGET))) static inline unsigned highsfrom(const unsigned char *p, unsigned k)
+// How many of the k bytes from p on are above 0x7F, k from 0 to 128.
+__attribute__((target(FASTTARGET))) static inline unsigned highsbelow(const unsigned char *p, unsigned k)
 {
     unsigned count = 0;
     for (unsigned q = 0; q < 128; q += 32)
-        count += static_cast<unsigned>(
-            __builtin_popcount(highs(p + q) & ~below(~std::uint32_t{0}, std::min(std::max(k, q) - q, 32U))));
+        count += static_cast<unsigned>(__builtin_popcount(below(highs(p + q), std::min(std::max(k, q) - q, 32U))));
     return count;
 }
 
@@ -103,12 +102,12 @@ __attribute__((target(FASTTARGET))) static inline unsigned highsfrom(const unsig
 // r and returns n.
 //
 // The bytes are looked at in spans of up to 64 windows of 128, in two passes,
-// so that the branches they take do not depend on where each run ends, which
-// a processor can't predict: the first tells the windows whose bytes all
-// equal the byte before them, which hold no end, from the others; the second
-// walks the others, where the mask of equal neighbours gives the ends (none
-// where 0x00 and 0xFF meet in a run of 0). Where more than half the windows
-// hold an end, the runs are short and left to encodeloop.
+// so that no branch depends on where a run ends: the first tells the windows
+// whose bytes all equal the byte before them, which hold no end, from the
+// others; the second walks the others, where the mask of equal neighbours
+// gives the ends (none where 0x00 and 0xFF meet in a run of 0). Where more
+// than half the windows hold an end, the runs are short: encodeloop takes
+// them after the first.
 __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const unsigned char *p, std::size_t n,
                                                                        std::size_t start, std::size_t c, writer &w,
                                                                        unsigned char *&next, std::uint64_t &count,
@@ -138,22 +137,27 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
             ends |= std::uint64_t{differs(q)} << i;
             signs |= static_cast<std::uint64_t>(q[-1] >> 7) << i;
         }
-        count += static_cast<std::uint64_t>(__builtin_popcountll(signs & ~ends)) << 7;
+        const std::uint64_t uniformhigh = signs & ~ends;
         if (__builtin_popcountll(ends) > 32) {
             // Many ends: the first one ends the run; encodeloop takes the
-            // runs from there.
+            // runs from there, and counts the bytes from there.
             for (; ends != 0; ends &= ends - 1) {
-                const std::size_t at = c + 128 * static_cast<std::size_t>(__builtin_ctzll(ends));
+                const unsigned i = static_cast<unsigned>(__builtin_ctzll(ends));
+                const std::size_t at = c + 128 * i;
                 const std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
                 if ((lo | hi) != 0) {
                     const unsigned k = firstbit(lo, hi);
-                    count += highs128(p + at) - highsfrom(p + at, k);
+                    count +=
+                        highsbelow(p + at, k) +
+                        (static_cast<std::uint64_t>(__builtin_popcountll(uniformhigh & ((std::uint64_t{1} << i) - 1)))
+                         << 7);
                     next = advanced(w, putrun(w, next, v, at + k - start));
                     return at + k;
                 }
                 count += highs128(p + at);
             }
         }
+        count += static_cast<std::uint64_t>(__builtin_popcountll(uniformhigh)) << 7;
         for (; ends != 0; ends &= ends - 1) {
             const std::size_t at = c + 128 * static_cast<std::size_t>(__builtin_ctzll(ends));
             std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
@@ -183,11 +187,11 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
     }
 }
 
-// fastpath.hpp's fastencode and wideencode. Each turn starts at a run: the
-// mask of its 32 values' equal neighbours gives the runs of one before the
-// first pair (their tokens are stored whole, 32 at a time) and the length of
-// the run that pair starts, when it ends within the 32; one that goes on is
-// scanned to its end.
+// fastpath.hpp's fastencode, wideencode and widestencode. Each turn starts
+// at a run: the mask of its 32 values' equal neighbours gives the runs of one
+// before the first pair (their tokens are stored whole, 32 at a time) and the
+// length of the run that pair starts, when it ends within the 32; one that
+// goes on is left to longruns.
 __attribute__((target(FASTTARGET))) static std::size_t encodeloop(const unsigned char *p, std::size_t n, writer &w,
                                                                   run &r, std::uint64_t &high)
 {
