@@ -135,14 +135,15 @@ __attribute__((target(FASTTARGET))) void widestlines(char *to, const unsigned ch
         _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'));
     const __m512i nibble = _mm512_set1_epi8(0x0F);
     const __m512i chars = load64(quad.chars);
-    for (; lines >= 4; lines -= 4, to += 4 * linesize, t += 4 * 12) {
+    for (; lines >= 4; lines -= 4, to += std::ptrdiff_t{4} * linesize, t += std::ptrdiff_t{4} * 12) {
         const __m512i x = load64(t);
         const __m512i high =
             _mm512_mask_blend_epi8(std::uint64_t{0x3F} << fixedat,
                                    _mm512_shuffle_epi8(hex, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)), chars);
         const __m512i low = _mm512_shuffle_epi8(hex, _mm512_and_si512(x, nibble));
         for (int piece = 0; piece < 5; ++piece)
-            _mm512_storeu_si512(to + 64 * piece, _mm512_permutex2var_epi8(high, load64(quad.from[piece]), low));
+            _mm512_storeu_si512(to + std::ptrdiff_t{64} * piece,
+                                _mm512_permutex2var_epi8(high, load64(quad.from[piece]), low));
     }
     if (lines > 0)
         widelines(to, t, lines);

@@ -56,9 +56,9 @@ __attribute__((target("ssse3"))) void fastlines(char *to, const unsigned char *t
         const __m128i low = _mm_shuffle_epi8(hex, _mm_and_si128(x, nibble));
         const __m128i digits[2] = {_mm_unpacklo_epi8(high, low), _mm_unpackhi_epi8(high, low)};
         for (int piece = 0; piece < 5; ++piece) {
-            const __m128i d = _mm_shuffle_epi8(digits[piece / 3], load(pattern.shuffle + 16 * piece));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * piece),
-                             _mm_or_si128(load(pattern.text + 16 * piece), d));
+            const __m128i d = _mm_shuffle_epi8(digits[piece / 3], load(pattern.shuffle + std::ptrdiff_t{16} * piece));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + std::ptrdiff_t{16} * piece),
+                             _mm_or_si128(load(pattern.text + std::ptrdiff_t{16} * piece), d));
         }
     }
 }

@@ -143,7 +143,7 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
             // runs from there, and counts the bytes from there.
             for (; ends != 0; ends &= ends - 1) {
                 const unsigned i = static_cast<unsigned>(__builtin_ctzll(ends));
-                const std::size_t at = c + 128 * i;
+                const std::size_t at = c + std::size_t{128} * i;
                 const std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
                 if ((lo | hi) != 0) {
                     const unsigned k = firstbit(lo, hi);

@@ -59,7 +59,7 @@ static void outpieces(writer &w, unsigned char v, std::uint64_t &length)
         pieces[k] = v | 0x80;
         pieces[k + 1] = 0xFF;
     }
-    for (; length > 8 * 256; length -= 8 * 256) {
+    for (; length > std::uint64_t{8} * 256; length -= std::uint64_t{8} * 256) {
         std::memcpy(w.next, pieces, sizeof pieces);
         advance(w, sizeof pieces);
     }
