@@ -13,7 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-static unsigned char block[256 << 10];
+/* Aligned to 64 bytes, where the kernel copies fastest. */
+static _Alignas(64) unsigned char block[256 << 10];
 
 static int fail(const char *what, const char *name)
 {

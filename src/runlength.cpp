@@ -136,16 +136,18 @@ std::uint64_t encoderuns(std::FILE *in, writer &w, const readmode &mode)
 {
     const int level = std::min(mode.level, vectorlevel());
     w.level = level;
-    // Not cleared: only what fread fills is read.
-    const std::unique_ptr<unsigned char[]> block(new unsigned char[mode.block]);
+    // Not cleared: only what fread fills is read. Aligned to 64 bytes: the
+    // kernel copies into it a few percent faster than where malloc puts it.
+    const std::unique_ptr<unsigned char[]> storage(new unsigned char[mode.block + 63]);
+    unsigned char *const block = storage.get() + (0 - reinterpret_cast<std::uintptr_t>(storage.get()) % 64) % 64;
     std::uint64_t high = 0;
     run r = {0, 0};
     // fread comes back short only at the end of the input or after an error.
     std::size_t n;
     do {
-        n = std::fread(block.get(), 1, mode.block, in);
+        n = std::fread(block, 1, mode.block, in);
         if (n > 0)
-            encodeblock(w, block.get(), n, r, level, high);
+            encodeblock(w, block, n, r, level, high);
     } while (n == mode.block);
     if (r.length > 0)
         outrun(w, r.value, r.length);
