@@ -41,8 +41,8 @@ struct writer {
     // that tokenroom allows, and for a vector load of the last line.
     unsigned char tokens[12 * blocklines + tokenroom + 16];
     // The block's lines of text, and room for a vector store of 32 bytes
-    // past the last one; aligned, as the kernel copies from it.
-    alignas(64) char text[linesize * blocklines + 32];
+    // past the last one.
+    char text[linesize * blocklines + 32];
 };
 
 void beginheader(writer &w, std::FILE *out, const char *name);
