@@ -18,9 +18,9 @@ struct run {
    x86 processors with GCC or Clang. Each gives exactly what the portable code
    it stands beside gives: that code is the reference, and the fuzzer and the
    tests compare the two. They are compiled for SSE2, SSSE3, AVX2 and AVX-512
-   and called
-   only when fastlevel() says the processor has them. Elsewhere, and in a build
-   with -DBYTETAB_PORTABLE=ON, BYTETAB_FAST is 0 and none of this exists. */
+   and called only when fastlevel() says the processor has them. Elsewhere,
+   and in a build with -DBYTETAB_PORTABLE=ON, BYTETAB_FAST is 0 and none of
+   this exists. */
 
 #if !defined(BYTETAB_PORTABLE) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define BYTETAB_FAST 1
@@ -35,8 +35,8 @@ int fastlevel();
 std::size_t fastscanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
 std::size_t widescanrun(const unsigned char *p, std::size_t n, unsigned char value, std::uint64_t &high);
 
-// runlength.cpp's loop over the runs of a block, with SSE2, AVX2 and AVX-512: a
-// run starts at p[0]. They hand the runs' tokens to the writer and add the
+// runlength.cpp's loop over the runs of a block, with SSE2, AVX2 and
+// AVX-512: a run starts at p[0]. They hand the runs' tokens to the writer and add the
 // bytes above 0x7F to `high` up to where fewer than 33 bytes are left, and
 // return how many bytes that was; or, where a run reaches p + n, put that run
 // in `r` and return n.
@@ -44,9 +44,9 @@ std::size_t fastencode(const unsigned char *p, std::size_t n, writer &w, run &r,
 std::size_t wideencode(const unsigned char *p, std::size_t n, writer &w, run &r, std::uint64_t &high);
 std::size_t widestencode(const unsigned char *p, std::size_t n, writer &w, run &r, std::uint64_t &high);
 
-// headertext.cpp's filllines, with SSSE3, AVX2 and AVX-512: `lines` whole lines
-// from the token bytes at t (16 are read for each line), at `to` (32 bytes
-// are written past the last).
+// headertext.cpp's filllines, with SSSE3, AVX2 and AVX-512: `lines` whole
+// lines from the token bytes at t (up to 16 are read past the last line's),
+// at `to` (up to 32 bytes are written past the last line).
 void fastlines(char *to, const unsigned char *t, std::size_t lines);
 void widelines(char *to, const unsigned char *t, std::size_t lines);
 void widestlines(char *to, const unsigned char *t, std::size_t lines);
