@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The encoder's scans with SSE2: scanrun and singles of runlength.cpp, 16
-// input bytes at a time.
+// The encoder with SSE2: runlength.cpp's scanrun and its loop over a block's
+// runs, 16 input bytes at a time.
 #include "fastpath.hpp"
 
 #if BYTETAB_FAST
@@ -8,12 +8,17 @@
 
 int fastlevel()
 {
-    // The AVX2 scan uses popcnt too; no processor has AVX2 without it or
-    // without SSSE3, but the checks say what is used.
-    const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
-        return 3;
-    return ssse3 ? 2 : __builtin_cpu_supports("sse2") ? 1 : 0;
+    // The AVX2 code uses popcnt, tzcnt (BMI) and bzhi (BMI2) too; no
+    // processor has AVX2 without them or without SSSE3, but the checks say
+    // what is used.
+    const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (shuffles && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+        __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2"))
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
+                   ? avx512
+                   : avx2;
+    return shuffles ? ssse3 : __builtin_cpu_supports("sse2") ? sse2 : portable;
 }
 
 __attribute__((target("sse2"))) static inline __m128i load(const unsigned char *p)
@@ -87,16 +92,79 @@ __attribute__((target("sse2"))) std::size_t fastscanrun(const unsigned char *p, 
     return value == 0 ? scan<true>(p, n, value, high) : scan<false>(p, n, value, high);
 }
 
-__attribute__((target("sse2"))) bool fastsingles(const unsigned char *p, unsigned char *tokens)
+// fastloop.hpp's primitives, each from two vectors of 16 bytes.
+
+// The values of x's bytes: 0xFF taken as 0.
+__attribute__((target("sse2"))) static inline __m128i values(__m128i x)
 {
-    const __m128i x = load(p);
-    const __m128i values = _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)), x);
-    // Byte k is set where value k equals value k + 1; k from 0 to 11 count.
-    const __m128i same = _mm_cmpeq_epi8(values, _mm_srli_si128(values, 1));
-    if ((_mm_movemask_epi8(same) & 0x0FFF) != 0)
-        return false;
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(tokens), _mm_and_si128(values, _mm_set1_epi8(0x7F)));
-    return true;
+    return _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)), x);
+}
+
+__attribute__((target("sse2"))) static inline std::uint32_t halfsames(const unsigned char *p)
+{
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(values(load(p)), values(load(p + 1)))));
+}
+
+__attribute__((target("sse2"))) static inline std::uint32_t sames(const unsigned char *p)
+{
+    return halfsames(p) | halfsames(p + 16) << 16;
+}
+
+__attribute__((target("sse2"))) static inline std::uint32_t highs(const unsigned char *p)
+{
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(load(p))) |
+           static_cast<std::uint32_t>(_mm_movemask_epi8(load(p + 16))) << 16;
+}
+
+__attribute__((target("sse2"))) static inline void storetokens(unsigned char *t, const unsigned char *p)
+{
+    const __m128i low = _mm_set1_epi8(0x7F);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t), _mm_and_si128(values(load(p)), low));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t + 16), _mm_and_si128(values(load(p + 16)), low));
+}
+
+__attribute__((target("sse2"))) static inline void storepieces(unsigned char *t, unsigned char v)
+{
+    const __m128i pieces = _mm_set1_epi16(static_cast<short>((v | 0x80) - 0x100));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t), pieces);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(t + 16), pieces);
+}
+
+__attribute__((target("sse2"))) static inline std::uint64_t starts(const unsigned char *p)
+{
+    return ~(sames(p - 1) | std::uint64_t{sames(p + 31)} << 32);
+}
+
+__attribute__((target("sse2"))) static inline unsigned highs128(const unsigned char *p)
+{
+    return static_cast<unsigned>(__builtin_popcountll(highs(p) | std::uint64_t{highs(p + 32)} << 32) +
+                                 __builtin_popcountll(highs(p + 64) | std::uint64_t{highs(p + 96)} << 32));
+}
+
+__attribute__((target("sse2"))) static inline bool differs(const unsigned char *p)
+{
+    const __m128i b = _mm_set1_epi8(static_cast<char>(p[-1]));
+    __m128i d = _mm_setzero_si128();
+    for (int k = 0; k < 128; k += 16)
+        d = _mm_or_si128(d, _mm_xor_si128(b, load(p + k)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(d, _mm_setzero_si128())) != 0xFFFF;
+}
+
+__attribute__((target("sse2"))) static inline std::size_t scanrest(const unsigned char *p, std::size_t n,
+                                                                   unsigned char v, std::uint64_t &high)
+{
+    const std::size_t length = fastscanrun(p, n, v, high);
+    high += (v >> 7) * std::uint64_t{length};
+    return length;
+}
+
+#define FASTTARGET "sse2"
+#include "fastloop.hpp"
+
+__attribute__((target("sse2"))) std::size_t fastencode(const unsigned char *p, std::size_t n, writer &w, run &r,
+                                                       std::uint64_t &high)
+{
+    return encodeloop(p, n, w, r, high);
 }
 
 #endif

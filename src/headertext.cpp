@@ -29,110 +29,61 @@ static constexpr itemtable makeitems()
 
 static constexpr itemtable items = makeitems();
 
-// Hands the whole lines in the block to the stream and starts it anew.
-// Copying items into a block and making one fwrite per block is several times
-// faster than a formatted or a character-by-character write per item. A short
-// write sets the stream's error indicator, which the caller tests; so do the
-// other writes here, whose results are left to that test.
-static void drainblock(writer &w)
+// n items of the token bytes from t on, at `at`, as they stand on a line (the
+// copies write 2 bytes past them).
+static void fillitems(char *at, const unsigned char *t, std::size_t n)
 {
-    (void)std::fwrite(w.block, 1, static_cast<std::size_t>(w.line - w.block), w.out);
-    w.line = w.block;
+    for (std::size_t k = 0; k < n; ++k)
+        std::memcpy(at + 6 * k, items.text[t[k]], sizeof items.text[0]);
 }
 
-// n items of the token bytes from t on, at `at`, as outbyte places them.
-static void fillitems(char *at, const unsigned char *t, unsigned n)
-{
-    for (unsigned k = 0; k < n; ++k)
-        std::memcpy(at + std::ptrdiff_t{6} * k, items.text[t[k]], sizeof items.text[0]);
-}
-
-// The current line holds its twelve items: ends it, and drains the block
-// when it is full.
-static void nextline(writer &w)
-{
-    w.line[linesize - 2] = '\\';
-    w.line[linesize - 1] = '\n';
-    w.line += linesize;
-    if (w.line == w.block + linesize * blocklines)
-        drainblock(w);
-}
-
-// The current line from the twelve token bytes at t.
-static void endline(writer &w, const unsigned char *t, [[maybe_unused]] bool fast)
+// `lines` whole lines from the token bytes at t, at `to`.
+static void filllines(char *to, const unsigned char *t, std::size_t lines, [[maybe_unused]] int level)
 {
 #if BYTETAB_FAST
-    if (fast)
-        fastfillline(w.line, t);
-    else
+    if (level >= avx512)
+        return widestlines(to, t, lines);
+    if (level >= avx2)
+        return widelines(to, t, lines);
+    if (level >= ssse3)
+        return fastlines(to, t, lines);
 #endif
-        fillitems(w.line, t, 12);
-    nextline(w);
+    for (; lines > 0; --lines, to += linesize, t += 12) {
+        fillitems(to, t, 12);
+        to[linesize - 2] = '\\';
+        to[linesize - 1] = '\n';
+    }
 }
 
 void beginheader(writer &w, std::FILE *out, const char *name)
 {
     w.out = out;
-    w.line = w.block;
-    w.charcnt = 0;
+    w.level = portable;
+    w.next = w.tokens;
     (void)std::fprintf(out, "#define %s { \\\n", name);
 }
 
-void outbyte(writer &w, unsigned char byte)
+// Copying items into a block and making one fwrite per block is several times
+// faster than a formatted or a character-by-character write per item. A short
+// write sets the stream's error indicator, which the caller tests; so do the
+// other writes here, whose results are left to that test.
+void blockdone(writer &w)
 {
-    w.tokens[w.charcnt] = byte;
-    if (++w.charcnt == 12) {
-        endline(w, w.tokens, false);
-        w.charcnt = 0;
-    }
-}
-
-void outtokens(writer &w, const unsigned char *t, unsigned n, bool fast)
-{
-    // One copy of a fixed size, whatever n is: a loop of n steps would be
-    // mispredicted about once a run.
-    std::memcpy(w.tokens + w.charcnt, t, 16);
-    unsigned count = w.charcnt + n;
-    for (; count >= 12; count -= 12) {
-        endline(w, w.tokens, fast);
-        std::memmove(w.tokens, w.tokens + 12, 16);
-    }
-    w.charcnt = static_cast<unsigned char>(count);
-}
-
-void outline(writer &w, const unsigned char *tokens, bool fast)
-{
-    endline(w, tokens, fast);
-}
-
-void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count)
-{
-    const unsigned char pair[2] = {a, b};
-    std::uint64_t left = 2 * count; // items still to write
-    unsigned next = 0;              // which of the pair comes next
-    for (; left > 0 && w.charcnt != 0; --left, next ^= 1)
-        outbyte(w, pair[next]);
-    // From the start of a line on, the items alternate with an even period:
-    // every whole line is the same text, formatted once and then copied.
-    if (left >= 12) {
-        unsigned char t[12];
-        for (unsigned k = 0; k < 12; ++k)
-            t[k] = pair[next ^ (k & 1)];
-        char line[linesize];
-        fillitems(line, t, 12);
-        for (; left >= 12; left -= 12) {
-            std::memcpy(w.line, line, linesize - 2);
-            nextline(w);
-        }
-    }
-    for (; left > 0; --left, next ^= 1)
-        outbyte(w, pair[next]);
+    filllines(w.text, w.tokens, blocklines, w.level);
+    (void)std::fwrite(w.text, 1, linesize * blocklines, w.out);
+    const unsigned char *end = w.tokens + 12 * blocklines;
+    const std::size_t rest = static_cast<std::size_t>(w.next - end);
+    std::memmove(w.tokens, end, rest);
+    w.next = w.tokens + rest;
 }
 
 void endheader(writer &w)
 {
-    fillitems(w.line, w.tokens, w.charcnt);
-    w.line += std::ptrdiff_t{6} * w.charcnt;
-    drainblock(w);
+    const std::size_t count = static_cast<std::size_t>(w.next - w.tokens), lines = count / 12;
+    // The items on the last line, which is not whole: 0 to 11.
+    const std::size_t charcnt = count % 12;
+    filllines(w.text, w.tokens, lines, w.level);
+    fillitems(w.text + linesize * lines, w.tokens + 12 * lines, charcnt);
+    (void)std::fwrite(w.text, 1, linesize * lines + 6 * charcnt, w.out);
     (void)std::fputs("  } \n", w.out);
 }

@@ -12,41 +12,55 @@
      0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, \
      0x0C, 0x0D,   }
 
-   Call beginheader once, outbyte once per token byte (or outtokens for a few
-   of them, outline for twelve that make a whole line, outpairs for a pair
-   repeated), endheader once, all on the same writer. The current line's token
-   bytes are gathered and formatted when the line is whole; whole lines are
-   gathered in the writer's block and handed to the stream a block at a time;
-   endheader hands over the rest. Write failures are left in the stream's
-   error indicator for the caller to test with ferror (and fclose). */
+   Call beginheader once, hand over every token byte in order, then call
+   endheader once, all on the same writer. The token bytes are gathered in the
+   writer; when they fill a block of lines, the lines are formatted at once
+   and handed to the stream in one write (blockdone); endheader formats and
+   hands over the rest. A token byte goes in with outbyte, or is stored at
+   `next`, which is then advanced with advance: the encoder's fast paths store
+   several at a time. Write failures are left in the stream's error indicator
+   for the caller to test with ferror (and fclose). */
+
+// The vector instructions the encoder and the writer may use: none (the
+// portable code, which is the others' reference), SSE2, SSSE3 as well, AVX2 as
+// well, AVX-512 (F, BW, VL, VBMI) as well. Each level gives the same output.
+constexpr int portable = 0, sse2 = 1, ssse3 = 2, avx2 = 3, avx512 = 4;
 
 // A full line: 12 items of 6 characters, a backslash and a line end.
 constexpr std::size_t linesize = 12 * 6 + 2;
 constexpr std::size_t blocklines = 4096;
+// How many token bytes may be stored from `next` on (and it advanced by) at
+// once, while it is below the block's end; advance then hands the block over.
+constexpr std::size_t tokenroom = 96;
 
 struct writer {
     std::FILE *out;
-    char *line;            // where the current line goes, in block
-    unsigned char charcnt; // items on the current line, 0 to 11 between calls
-    // The current line's token bytes, charcnt of them, and room for
-    // outtokens to copy 16 bytes after them and a vector load to read them.
-    unsigned char tokens[32];
-    // Whole lines before `line`, handed to the stream when it holds
-    // blocklines of them. The last line is followed by room for a vector
-    // store that runs past its end.
-    char block[linesize * blocklines + 16];
+    int level;           // the vector instructions the lines are formatted with
+    unsigned char *next; // where the next token byte goes, in tokens
+    // A block's lines of token bytes, room for the stores past the last one
+    // that tokenroom allows, and for a vector load of the last line.
+    unsigned char tokens[12 * blocklines + tokenroom + 16];
+    // The block's lines of text, and room for a vector store of 32 bytes
+    // past the last one.
+    char text[linesize * blocklines + 32];
 };
 
 void beginheader(writer &w, std::FILE *out, const char *name);
-void outbyte(writer &w, unsigned char byte);
-// The n <= 16 token bytes from t on (16 are read), as n outbyte calls write
-// them. `fast` lets it use the processor's vector instructions.
-void outtokens(writer &w, const unsigned char *t, unsigned n, bool fast);
-// Twelve token bytes as one whole line, as twelve outbyte calls would write
-// them; charcnt must be 0.
-void outline(writer &w, const unsigned char *tokens, bool fast);
-// `count` pairs of token bytes (a, b), as 2 * count outbyte calls write them.
-void outpairs(writer &w, unsigned char a, unsigned char b, std::uint64_t count);
+// The tokens fill a block of lines: formats the lines, hands them to the
+// stream and keeps the token bytes past them.
+void blockdone(writer &w);
+// After n <= tokenroom token bytes were stored from next on.
+inline void advance(writer &w, std::size_t n)
+{
+    w.next += n;
+    if (w.next >= w.tokens + 12 * blocklines)
+        blockdone(w);
+}
+inline void outbyte(writer &w, unsigned char byte)
+{
+    *w.next = byte;
+    advance(w, 1);
+}
 void endheader(writer &w);
 
 #endif

@@ -8,13 +8,8 @@
 
 #include "headertext.hpp"
 
-// The vector instructions the encoder and the writer may use: none (the
-// portable code, which is the others' reference), SSE2, SSSE3 as well, AVX2 as
-// well. Each level gives the same output.
-constexpr int portable = 0, sse2 = 1, ssse3 = 2, avx2 = 3;
-
-// The highest level this build and this processor have: portable where the
-// build has no vector paths.
+// The highest level of vector instructions (headertext.hpp) that this build
+// and this processor have: portable where the build has no vector paths.
 int vectorlevel();
 
 // How encoderuns reads: `block` bytes of input at a time, with vector
@@ -23,7 +18,7 @@ int vectorlevel();
 // its edges, and compare the levels.
 struct readmode {
     std::size_t block = std::size_t{256} << 10;
-    int level = avx2;
+    int level = avx512;
 };
 
 // Reads `in` to its end and hands every token byte to the writer, in order.

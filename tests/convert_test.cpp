@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <random>
 
 #include "headertext.hpp"
 #include "runlength.hpp"
@@ -43,13 +45,14 @@ static std::string convertwith(const bytes &input, const readmode &mode)
 // The header for `input`, the same whichever way the input is read: with the
 // portable code or with each level of vector instructions the processor has,
 // in blocks of the usual size or of a few bytes, so that runs and whole lines
-// straddle their edges. convertwith checks the count of bytes above 0x7F of
-// each.
+// straddle their edges (1,000 bytes: in the middle of the vector paths' spans
+// of long runs). convertwith checks the count of bytes above 0x7F of each.
 static std::string convert(const bytes &input)
 {
     const std::string text = convertwith(input, {readmode{}.block, portable});
     for (int level = portable; level <= vectorlevel(); ++level)
-        for (const std::size_t block : {std::size_t{1}, std::size_t{17}, std::size_t{100}, readmode{}.block})
+        for (const std::size_t block :
+             {std::size_t{1}, std::size_t{17}, std::size_t{100}, std::size_t{1000}, readmode{}.block})
             EXPECT_EQ(convertwith(input, {block, level}), text) << "blocks of " << block << ", level " << level;
     return text;
 }
@@ -98,6 +101,10 @@ TEST(Encoder, TokenExamples)
         {bytes(1792, 0x41), pieces(0x41, 7)},
         {bytes(1793, 0x41), pieces(0x41, 7) + bytes{0x41}},
         {upto(11) + bytes(1792, 0x42), upto(11) + pieces(0x42, 7)},
+        // The vector paths store up to 15 pieces at once, 16 at a time past.
+        {upto(40) + bytes(3841, 0xC1) + upto(40), upto(40) + pieces(0x41, 15) + bytes{0x41} + upto(40)},
+        {upto(40) + bytes(4097, 0xC1) + upto(40), upto(40) + pieces(0x41, 16) + bytes{0x41} + upto(40)},
+        {upto(40) + bytes(8193, 0xC1) + upto(40), upto(40) + pieces(0x41, 32) + bytes{0x41} + upto(40)},
         {{}, {}},
     };
     for (const auto &c : cases) {
@@ -149,12 +156,49 @@ TEST(Header, LinesOfTwelveItems)
     EXPECT_EQ(line1.size(), 73u + 1u);
 }
 
-// Random inputs of single bytes and runs, some large enough to pass many times
-// through the writer's block.
+// Inputs that put the ends of runs at every place in the vector paths' masks
+// and windows (32 and 128 bytes), then random inputs of single bytes and
+// runs, some large enough to pass many times through the writer's block.
 TEST(Encoder, RoundTripsRandomInputs)
 {
-    for (unsigned round = 0; round < 300; ++round) {
-        const bytes input = mixedruns(round, round % 10 == 0 ? 40000 : round * 3);
+    std::mt19937 rng(7);
+    auto random = [&](std::size_t n) {
+        bytes b(n);
+        for (unsigned char &c : b)
+            c = static_cast<unsigned char>(rng());
+        return b;
+    };
+    // The values cycle through neighbours that differ in bit 7 only, 0x00
+    // and 0xFF (one run where they meet) and bytes above 0x7F.
+    const unsigned char cycle[] = {0x41, 0xC1, 0x00, 0xFF, 0x7F, 0x80, 0x00, 0xFE};
+    bytes endsat, shortamong, zeroff, dense;
+    // Runs of 33 to 288 bytes: each ends at another place of a window.
+    for (unsigned length = 33; length < 33 + 256; ++length)
+        endsat.insert(endsat.end(), length, cycle[length % 8]);
+    // Long runs, each followed by j short runs: windows with several ends.
+    for (unsigned j = 1; j <= 64; ++j) {
+        shortamong.insert(shortamong.end(), 150 + j, cycle[j % 8]);
+        for (unsigned k = 0; k < j; ++k)
+            shortamong.insert(shortamong.end(), 1 + (j + k) % 7, cycle[(j + k + 1) % 8]);
+    }
+    // 0x00 and 0xFF meeting at every place of a window, within runs of 0.
+    for (unsigned j = 1; j <= 200; ++j) {
+        zeroff.insert(zeroff.end(), j, 0x00);
+        zeroff.insert(zeroff.end(), 257 - j, 0xFF);
+        zeroff.insert(zeroff.end(), j % 3 + 1, 0x41);
+    }
+    // A long run, then many ends among long runs above 0x7F.
+    for (unsigned j = 0; j < 4; ++j)
+        dense = dense + bytes(40 + j, 0x41) + random(4500 + 100 * j) + bytes(3000, 0xC1) + bytes(40, 0x42);
+    // A block of the writer's tokens that ends inside a store of 32 of them.
+    bytes blockend{0x05, 0x05};
+    for (unsigned i = 0; i < 12 * blocklines + 100; ++i)
+        blockend.push_back(static_cast<unsigned char>(i % 255));
+    const bytes edges[] = {endsat, shortamong, zeroff, dense, blockend};
+    for (unsigned round = 0; round < std::size(edges) + 300; ++round) {
+        const unsigned seed = round - static_cast<unsigned>(std::size(edges));
+        const bytes input =
+            round < std::size(edges) ? edges[round] : mixedruns(seed, seed % 10 == 0 ? 40000 : seed * 3);
         bytes tokens;
         ASSERT_EQ(parseheader(convert(input), "T", tokens), "") << "round " << round;
         ASSERT_EQ(checktokens(input, tokens), "") << "round " << round;

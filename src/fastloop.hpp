@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+#ifndef BYTETAB_FASTLOOP_HPP
+#define BYTETAB_FASTLOOP_HPP
+
+/* The encoder's loop over the runs of a block, written once for the vector
+   instruction sets: fastruns.cpp (SSE2), fastwide.cpp (AVX2) and fast512.cpp
+   (AVX-512) include it after they define FASTTARGET, the instruction set as
+   GCC's target attribute names it, and these:
+
+     sames(p)         bit k set where the values p[k] and p[k + 1] are equal,
+                      0xFF taken as 0, for 32 k (reads 33 bytes)
+     highs(p)         bit k set where p[k] is above 0x7F, for 32 k
+     storetokens(t,p) t[k] = the token of p[k] as a run of one, for 32 k
+     storepieces(t,v) 16 pieces of 256 of the value v: (v | 0x80, 0xFF) 16 times
+     differs(p)       whether a byte of the 128 from p on differs from p[-1]
+     starts(p)        bit k set where p[k] starts a run: its value differs
+                      from p[k - 1]'s, for 64 k
+     highs128(p)      how many of the 128 bytes from p on are above 0x7F
+     scanrest(p,n,v,high)  runlength.cpp's scanrun
+
+   Where a run ends can't be predicted, so the loop does not branch on it:
+   the ends come from masks of equal neighbours, a run's tokens are stored
+   whole and the token pointer advanced by their count, and the branches tell
+   apart stretches of data (runs of one, short runs, long runs), which a
+   processor predicts. */
+
+#include <algorithm>
+
+#include "fastpath.hpp"
+
+#if BYTETAB_FAST
+
+// The token pointer after n more were stored: below the block's end, or the
+// block is handed over.
+__attribute__((target(FASTTARGET))) static inline unsigned char *advanced(writer &w, unsigned char *next)
+{
+    if (next < w.tokens + 12 * blocklines)
+        return next;
+    w.next = next;
+    blockdone(w);
+    return w.next;
+}
+
+// runlength.cpp's outrun for a run of `length` values v, stored from `next`
+// on; returns where the next token goes. Up to 15 pieces of 256 take one
+// store and the rest one more, whatever the length, so that no loop runs for
+// a count the processor can't predict; longer runs are stored 16 pieces at a
+// time. `next` may be up to 32 bytes past the block's end.
+__attribute__((target(FASTTARGET))) static inline unsigned char *putrun(writer &w, unsigned char *next, unsigned char v,
+                                                                        std::uint64_t length)
+{
+    std::uint64_t pieces = (length - 1) >> 8;
+    const unsigned rest = static_cast<unsigned>(length - (pieces << 8)); // 1 to 256
+    for (; pieces > 15; pieces -= 16) {
+        storepieces(next, v);
+        next = advanced(w, next + 32);
+    }
+    storepieces(next, v);
+    next += 2 * pieces;
+    // The rest: a single value (v with bit 7 clear), or v with bit 7 set and
+    // its count; chosen without a branch.
+    const unsigned single = rest == 1 ? 1 : 0;
+    next[0] = static_cast<unsigned char>((v | 0x80) & ~(single << 7));
+    next[1] = static_cast<unsigned char>(rest - 1);
+    return next + 2 - single;
+}
+
+// The bits of m below bit n, n from 0 to 32.
+__attribute__((target(FASTTARGET))) static inline std::uint32_t below(std::uint32_t m, unsigned n)
+{
+    return static_cast<std::uint32_t>(m & ((std::uint64_t{1} << n) - 1));
+}
+
+// The value of a byte: 0xFF taken as 0.
+__attribute__((target(FASTTARGET))) static inline unsigned char valueof(unsigned char byte)
+{
+    return byte == 0xFF ? 0 : byte;
+}
+
+// The lowest set bit of the 128 bits (hi, lo), without a branch on which
+// half holds it, which would be taken at random; 127 when none is set.
+__attribute__((target(FASTTARGET))) static inline unsigned firstbit(std::uint64_t lo, std::uint64_t hi)
+{
+    const std::uint64_t inlo = 0 - std::uint64_t{lo != 0};
+    const std::uint64_t half = hi ^ ((lo ^ hi) & inlo);
+    return static_cast<unsigned>(~inlo & 64) + static_cast<unsigned>(__builtin_ctzll(half | std::uint64_t{1} << 63));
+}
+
+// How many of the k bytes from p on are above 0x7F, k from 0 to 128.
+__attribute__((target(FASTTARGET))) static inline unsigned highsbelow(const unsigned char *p, unsigned k)
+{
+    unsigned count = 0;
+    for (unsigned q = 0; q < 128; q += 32)
+        count += static_cast<unsigned>(__builtin_popcount(below(highs(p + q), std::min(std::max(k, q) - q, 32U))));
+    return count;
+}
+
+// Runs longer than 32, one after another: the run from p[start] goes on to
+// p[c - 1] at least. Stores their tokens from `next` on and adds their bytes
+// above 0x7F to `count`, and returns where a run starts in bytes that hold
+// many ends, for encodeloop's turns; or, where a run reaches p + n, puts it in
+// r and returns n.
+//
+// The bytes are looked at in spans of up to 64 windows of 128, in two passes,
+// so that no branch depends on where a run ends: the first tells the windows
+// whose bytes all equal the byte before them, which hold no end, from the
+// others; the second walks the others, where the mask of equal neighbours
+// gives the ends (none where 0x00 and 0xFF meet in a run of 0). Where more
+// than half the windows hold an end, the runs are short: encodeloop takes
+// them after the first.
+__attribute__((target(FASTTARGET))) static inline std::size_t longruns(const unsigned char *p, std::size_t n,
+                                                                       std::size_t start, std::size_t c, writer &w,
+                                                                       unsigned char *&next, std::uint64_t &count,
+                                                                       run &r)
+{
+    unsigned char v = valueof(p[start]);
+    for (;;) {
+        const std::size_t windows = std::min<std::size_t>((n - c - 1) / 128, 64);
+        if (windows == 0) {
+            // Near the block's end: the scan stops at it. (Its count is
+            // kept apart so that `count` stays in a register.)
+            std::uint64_t more = 0;
+            const std::size_t end = c + scanrest(p + c, n - c, v, more);
+            count += more;
+            if (end == n) {
+                r = {v, end - start};
+                return n;
+            }
+            next = advanced(w, putrun(w, next, v, end - start));
+            return end;
+        }
+        // A window that all equals the byte before it holds only 0x80 or
+        // more when that byte is.
+        std::uint64_t ends = 0, signs = 0;
+        for (std::size_t i = 0; i < windows; ++i) {
+            const unsigned char *q = p + c + 128 * i;
+            ends |= std::uint64_t{differs(q)} << i;
+            signs |= static_cast<std::uint64_t>(q[-1] >> 7) << i;
+        }
+        const std::uint64_t uniformhigh = signs & ~ends;
+        if (__builtin_popcountll(ends) > 32) {
+            // Many ends: the first one ends the run; encodeloop takes the
+            // runs from there, and counts the bytes from there.
+            for (; ends != 0; ends &= ends - 1) {
+                const unsigned i = static_cast<unsigned>(__builtin_ctzll(ends));
+                const std::size_t at = c + std::size_t{128} * i;
+                const std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
+                if ((lo | hi) != 0) {
+                    const unsigned k = firstbit(lo, hi);
+                    count +=
+                        highsbelow(p + at, k) +
+                        (static_cast<std::uint64_t>(__builtin_popcountll(uniformhigh & ((std::uint64_t{1} << i) - 1)))
+                         << 7);
+                    next = advanced(w, putrun(w, next, v, at + k - start));
+                    return at + k;
+                }
+                count += highs128(p + at);
+            }
+        }
+        count += static_cast<std::uint64_t>(__builtin_popcountll(uniformhigh)) << 7;
+        for (; ends != 0; ends &= ends - 1) {
+            const std::size_t at = c + 128 * static_cast<std::size_t>(__builtin_ctzll(ends));
+            std::uint64_t lo = starts(p + at), hi = starts(p + at + 64);
+            count += highs128(p + at);
+            // The window's first end, without a branch on whether it has one
+            // (none where 0x00 and 0xFF meet in a run of 0): a window with
+            // none stores one token that the next ones overwrite.
+            const bool one = (lo | hi) != 0;
+            const std::size_t ifone = 0 - std::size_t{one}, k = firstbit(lo, hi);
+            unsigned char *const after = putrun(w, next, v, ((at + k - start - 1) & ifone) + 1);
+            next = advanced(w, next + ((after - next) & static_cast<std::ptrdiff_t>(ifone)));
+            start += (at + k - start) & ifone;
+            v = valueof(p[start]);
+            // The window's other ends, in runs shorter than 128.
+            hi &= (hi - 1) | (0 - std::uint64_t{lo != 0});
+            lo &= lo - 1;
+            while (__builtin_expect((lo | hi) != 0, 0)) {
+                const unsigned e = firstbit(lo, hi);
+                next = advanced(w, putrun(w, next, v, at + e - start));
+                start = at + e;
+                v = valueof(p[start]);
+                hi &= (hi - 1) | (0 - std::uint64_t{lo != 0});
+                lo &= lo - 1;
+            }
+        }
+        c += 128 * windows;
+    }
+}
+
+// fastpath.hpp's fastencode, wideencode and widestencode. Each turn starts
+// at a run: the mask of its 32 values' equal neighbours gives the runs of one
+// before the first pair (their tokens are stored whole, 32 at a time) and the
+// length of the run that pair starts, when it ends within the 32; one that
+// goes on is left to longruns.
+__attribute__((target(FASTTARGET))) static std::size_t encodeloop(const unsigned char *p, std::size_t n, writer &w,
+                                                                  run &r, std::uint64_t &high)
+{
+    unsigned char *next = w.next;
+    std::uint64_t count = 0; // bytes above 0x7F, kept here while stores go through next
+    std::size_t s = 0;
+    while (n - s >= 33) {
+        next = advanced(w, next);
+        const std::uint32_t same = sames(p + s), top = highs(p + s);
+        storetokens(next, p + s);
+        if (same == 0) {
+            // 32 runs of one
+            next += 32;
+            count += static_cast<unsigned>(__builtin_popcount(top));
+            s += 32;
+            continue;
+        }
+        // t runs of one, then a run of more + 1 that ends within the 32
+        // unless it reaches their end.
+        const unsigned t = static_cast<unsigned>(__builtin_ctz(same));
+        const unsigned more = static_cast<unsigned>(__builtin_ctzll(~std::uint64_t{same} >> t));
+        next += t;
+        const unsigned char v = valueof(p[s + t]);
+        if (t + more < 32) {
+            next[0] = v | 0x80;
+            next[1] = static_cast<unsigned char>(more);
+            next += 2;
+            count += static_cast<unsigned>(__builtin_popcount(below(top, t + more + 1)));
+            s += t + more + 1;
+            continue;
+        }
+        count += static_cast<unsigned>(__builtin_popcount(top));
+        s = longruns(p, n, s + t, s + 32, w, next, count, r);
+    }
+    w.next = advanced(w, next);
+    high += count;
+    return s;
+}
+
+#endif
+#endif
