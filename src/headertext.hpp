@@ -31,7 +31,8 @@ constexpr std::size_t linesize = 12 * 6 + 2;
 constexpr std::size_t blocklines = 4096;
 // How many token bytes may be stored from `next` on (and it advanced by) at
 // once, while it is below the block's end; advance then hands the block over.
-constexpr std::size_t tokenroom = 96;
+// The encoder's fast paths store a span of 8 KiB of input's tokens at once.
+constexpr std::size_t tokenroom = 8192 + 256;
 
 struct writer {
     std::FILE *out;

@@ -190,11 +190,20 @@ TEST(Encoder, RoundTripsRandomInputs)
     // A long run, then many ends among long runs above 0x7F.
     for (unsigned j = 0; j < 4; ++j)
         dense = dense + bytes(40 + j, 0x41) + random(4500 + 100 * j) + bytes(3000, 0xC1) + bytes(40, 0x42);
+    // Runs of 2 filling a quarter of the windows, among long runs: the tokens
+    // of a span, stored before the writer's block is handed over, go far
+    // past its end.
+    bytes packed;
+    while (packed.size() < 300000) {
+        for (unsigned k = 0; k < 64; ++k)
+            packed.insert(packed.end(), 2, k % 2 ? 0x41 : 0xC2);
+        packed.insert(packed.end(), 384, 0x43);
+    }
     // A block of the writer's tokens that ends inside a store of 32 of them.
     bytes blockend{0x05, 0x05};
     for (unsigned i = 0; i < 12 * blocklines + 100; ++i)
         blockend.push_back(static_cast<unsigned char>(i % 255));
-    const bytes edges[] = {endsat, shortamong, zeroff, dense, blockend};
+    const bytes edges[] = {endsat, shortamong, zeroff, dense, packed, blockend};
     for (unsigned round = 0; round < std::size(edges) + 300; ++round) {
         const unsigned seed = round - static_cast<unsigned>(std::size(edges));
         const bytes input =
