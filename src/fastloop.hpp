@@ -35,17 +35,6 @@
 // the first run, one a byte for the others, and 32 written past the last.
 static_assert(tokenroom >= 128 * 64 + 4 * 32, "a span's tokens fit past the writer's block");
 
-// The token pointer after n more were stored: below the block's end, or the
-// block is handed over.
-__attribute__((target(FASTTARGET))) static inline unsigned char *advanced(writer &w, unsigned char *next)
-{
-    if (next < w.tokens + 12 * blocklines)
-        return next;
-    w.next = next;
-    blockdone(w);
-    return w.next;
-}
-
 // The longest run putshort takes: 16 pieces of 256, one store.
 constexpr std::uint64_t shortrun = 4096;
 

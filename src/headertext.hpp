@@ -50,12 +50,22 @@ void beginheader(writer &w, std::FILE *out, const char *name);
 // The tokens fill a block of lines: formats the lines, hands them to the
 // stream and keeps the token bytes past them.
 void blockdone(writer &w);
+// Where the next token byte goes, after token bytes were stored up to `next`
+// (no more than tokenroom from w.next on): `next` while it is below the
+// block's end, or, the block handed over, where the tokens past it now end.
+// The encoder's fast paths keep `next` in a register and store w.next once.
+inline unsigned char *advanced(writer &w, unsigned char *next)
+{
+    if (next < w.tokens + 12 * blocklines)
+        return next;
+    w.next = next;
+    blockdone(w);
+    return w.next;
+}
 // After n <= tokenroom token bytes were stored from next on.
 inline void advance(writer &w, std::size_t n)
 {
-    w.next += n;
-    if (w.next >= w.tokens + 12 * blocklines)
-        blockdone(w);
+    w.next = advanced(w, w.next + n);
 }
 inline void outbyte(writer &w, unsigned char byte)
 {
