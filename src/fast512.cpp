@@ -53,20 +53,9 @@ __attribute__((target(FASTTARGET))) static inline void storepieces(unsigned char
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(t), _mm256_set1_epi16(static_cast<short>((v | 0x80) - 0x100)));
 }
 
-__attribute__((target(FASTTARGET))) static inline std::uint64_t highs64(const unsigned char *p)
-{
-    return _mm512_movepi8_mask(load64(p));
-}
-
 __attribute__((target(FASTTARGET))) static inline std::uint64_t starts(const unsigned char *p)
 {
     return _mm512_cmpneq_epi8_mask(values64(load64(p - 1)), values64(load64(p)));
-}
-
-__attribute__((target(FASTTARGET))) static inline unsigned highs128(const unsigned char *p)
-{
-    return static_cast<unsigned>(__builtin_popcountll(_mm512_movepi8_mask(load64(p))) +
-                                 __builtin_popcountll(_mm512_movepi8_mask(load64(p + 64))));
 }
 
 __attribute__((target(FASTTARGET))) static inline bool differs(const unsigned char *p)

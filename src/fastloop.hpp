@@ -10,13 +10,11 @@
      sames(p)         bit k set where the values p[k] and p[k + 1] are equal,
                       0xFF taken as 0, for 32 k (reads 33 bytes)
      highs(p)         bit k set where p[k] is above 0x7F, for 32 k
-     highs64(p)       the same for 64 k
      storetokens(t,p) t[k] = the token of p[k] as a run of one, for 32 k
      storepieces(t,v) 16 pieces of 256 of the value v: (v | 0x80, 0xFF) 16 times
      differs(p)       whether a byte of the 128 from p on differs from p[-1]
      starts(p)        bit k set where p[k] starts a run: its value differs
                       from p[k - 1]'s, for 64 k
-     highs128(p)      how many of the 128 bytes from p on are above 0x7F
      scanrest(p,n,v,high)  runlength.cpp's scanrun
 
    Where a run ends can't be predicted, so the loop does not branch on it:
@@ -155,7 +153,7 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
             // The bytes before the boundary: an end there ends the run (and
             // encodeloop takes the runs after it, as they may be short).
             const unsigned k = static_cast<unsigned>(__builtin_ctzll(starts(p + c) | std::uint64_t{1} << skew));
-            count += static_cast<unsigned>(__builtin_popcountll(highs64(p + c) & ((std::uint64_t{1} << k) - 1)));
+            count += highsbelow(p + c, k);
             if (k < skew) {
                 next = advanced(w, putrun(w, next, v, c + k - start));
                 return c + k;
@@ -185,7 +183,7 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
                     next = advanced(w, putrun(w, next, v, static_cast<std::size_t>(q - p) + k - start));
                     return static_cast<std::size_t>(q - p) + k;
                 }
-                count += highs128(q);
+                count += highsbelow(q, 128);
             }
         }
         // The masks of 64 bytes that hold an end, and where they are: at most
@@ -196,7 +194,7 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
         for (; ends != 0; ends &= ends - 1) {
             const std::size_t i = static_cast<std::size_t>(__builtin_ctzll(ends));
             const unsigned char *const q = base + 128 * i;
-            count += (static_cast<std::uint64_t>(q[-1] >> 7) * (i - after) << 7) + highs128(q);
+            count += (static_cast<std::uint64_t>(q[-1] >> 7) * (i - after) << 7) + highsbelow(q, 128);
             after = i + 1;
             const std::uint64_t lo = starts(q), hi = starts(q + 64);
             masks[listed] = lo;

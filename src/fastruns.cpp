@@ -130,20 +130,9 @@ __attribute__((target("sse2"))) static inline void storepieces(unsigned char *t,
     _mm_storeu_si128(reinterpret_cast<__m128i *>(t + 16), pieces);
 }
 
-__attribute__((target("sse2"))) static inline std::uint64_t highs64(const unsigned char *p)
-{
-    return highs(p) | std::uint64_t{highs(p + 32)} << 32;
-}
-
 __attribute__((target("sse2"))) static inline std::uint64_t starts(const unsigned char *p)
 {
     return ~(sames(p - 1) | std::uint64_t{sames(p + 31)} << 32);
-}
-
-__attribute__((target("sse2"))) static inline unsigned highs128(const unsigned char *p)
-{
-    return static_cast<unsigned>(__builtin_popcountll(highs(p) | std::uint64_t{highs(p + 32)} << 32) +
-                                 __builtin_popcountll(highs(p + 64) | std::uint64_t{highs(p + 96)} << 32));
 }
 
 __attribute__((target("sse2"))) static inline bool differs(const unsigned char *p)

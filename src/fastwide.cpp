@@ -123,20 +123,9 @@ __attribute__((target("avx2"))) static inline void storepieces(unsigned char *t,
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(t), _mm256_set1_epi16(static_cast<short>((v | 0x80) - 0x100)));
 }
 
-__attribute__((target("avx2"))) static inline std::uint64_t highs64(const unsigned char *p)
-{
-    return highs(p) | std::uint64_t{highs(p + 32)} << 32;
-}
-
 __attribute__((target("avx2"))) static inline std::uint64_t starts(const unsigned char *p)
 {
     return ~(sames(p - 1) | std::uint64_t{sames(p + 31)} << 32);
-}
-
-__attribute__((target("avx2,popcnt"))) static inline unsigned highs128(const unsigned char *p)
-{
-    return static_cast<unsigned>(__builtin_popcountll(highs(p) | std::uint64_t{highs(p + 32)} << 32) +
-                                 __builtin_popcountll(highs(p + 64) | std::uint64_t{highs(p + 96)} << 32));
 }
 
 __attribute__((target("avx2"))) static inline bool differs(const unsigned char *p)
