@@ -140,12 +140,18 @@ static std::wstring randomtext()
     return s;
 }
 
+// Where the header's own name starts in headername, after its folder.
+static std::wstring::size_type nameat()
+{
+    const std::wstring::size_type end = headername.find_last_of(L"/\\:");
+    return end == std::wstring::npos ? 0 : end + 1;
+}
+
 // Creates the temporary file beside the header, exclusively, and records it
 // for removal; its handle, or INVALID_HANDLE_VALUE with the error in `error`.
 static HANDLE createtemporary(DWORD &error)
 {
-    const std::wstring::size_type end = headername.find_last_of(L"/\\:");
-    const std::wstring folder = end == std::wstring::npos ? std::wstring() : headername.substr(0, end + 1);
+    const std::wstring folder = headername.substr(0, nameat());
     for (int attempt = 0; attempt < 100; ++attempt) {
         AcquireSRWLockExclusive(&lock);
         doomedname = folder + L".bytetab-" + randomtext();
@@ -167,8 +173,7 @@ std::FILE *createheader(const char *name, std::FILE *in)
     headername = fullname(widen(name));
     // A name the folder can't hold fails now, not at the rename after the
     // whole conversion.
-    const std::wstring::size_type end = headername.find_last_of(L"/\\:");
-    if (headername.size() - (end == std::wstring::npos ? 0 : end + 1) > longestname)
+    if (headername.size() - nameat() > longestname)
         return nullptr;
     // An existing header, opened to compare it with the input and to find
     // whether the user may write it: a read-only file, or a folder, is
