@@ -68,14 +68,7 @@ __attribute__((target(FASTTARGET))) static inline bool differs(const unsigned ch
     return _mm256_testz_si256(d, d) == 0;
 }
 
-__attribute__((target(FASTTARGET))) static inline std::size_t scanrest(const unsigned char *p, std::size_t n,
-                                                                       unsigned char v, std::uint64_t &high)
-{
-    const std::size_t length = widescanrun(p, n, v, high);
-    high += (v >> 7) * std::uint64_t{length};
-    return length;
-}
-
+#define FASTSCANRUN widescanrun // the AVX2 scan serves here too
 #include "fastloop.hpp"
 
 __attribute__((target(FASTTARGET))) std::size_t widestencode(const unsigned char *p, std::size_t n, writer &w, run &r,

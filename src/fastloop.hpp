@@ -5,7 +5,8 @@
 /* The encoder's loop over the runs of a block, written once for the vector
    instruction sets: fastruns.cpp (SSE2), fastwide.cpp (AVX2) and fast512.cpp
    (AVX-512) include it after they define FASTTARGET, the instruction set as
-   GCC's target attribute names it, and these:
+   GCC's target attribute names it, FASTSCANRUN, the scan of a run of
+   fastpath.hpp that they use (fastscanrun or widescanrun), and these:
 
      sames(p)         bit k set where the values p[k] and p[k + 1] are equal,
                       0xFF taken as 0, for 32 k (reads 33 bytes)
@@ -15,7 +16,6 @@
      differs(p)       whether a byte of the 128 from p on differs from p[-1]
      starts(p)        bit k set where p[k] starts a run: its value differs
                       from p[k - 1]'s, for 64 k
-     scanrest(p,n,v,high)  runlength.cpp's scanrun
 
    Where a run ends can't be predicted, so the loop does not branch on it:
    the ends come from masks of equal neighbours, a run's tokens are stored
@@ -139,8 +139,9 @@ __attribute__((target(FASTTARGET))) static inline std::size_t longruns(const uns
             // Near the block's end: the scan stops at it. (Its count is
             // kept apart so that `count` stays in a register.)
             std::uint64_t more = 0;
-            const std::size_t end = c + scanrest(p + c, n - c, v, more);
-            count += more;
+            const std::size_t length = FASTSCANRUN(p + c, n - c, v, more);
+            count += more + (v >> 7) * std::uint64_t{length};
+            const std::size_t end = c + length;
             if (end == n) {
                 r = {v, end - start};
                 return n;

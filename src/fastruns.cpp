@@ -144,15 +144,8 @@ __attribute__((target("sse2"))) static inline bool differs(const unsigned char *
     return _mm_movemask_epi8(_mm_cmpeq_epi8(d, _mm_setzero_si128())) != 0xFFFF;
 }
 
-__attribute__((target("sse2"))) static inline std::size_t scanrest(const unsigned char *p, std::size_t n,
-                                                                   unsigned char v, std::uint64_t &high)
-{
-    const std::size_t length = fastscanrun(p, n, v, high);
-    high += (v >> 7) * std::uint64_t{length};
-    return length;
-}
-
 #define FASTTARGET "sse2"
+#define FASTSCANRUN fastscanrun
 #include "fastloop.hpp"
 
 __attribute__((target("sse2"))) std::size_t fastencode(const unsigned char *p, std::size_t n, writer &w, run &r,

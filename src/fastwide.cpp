@@ -137,15 +137,8 @@ __attribute__((target("avx2"))) static inline bool differs(const unsigned char *
     return _mm256_testz_si256(d, d) == 0;
 }
 
-__attribute__((target("avx2,popcnt"))) static inline std::size_t scanrest(const unsigned char *p, std::size_t n,
-                                                                          unsigned char v, std::uint64_t &high)
-{
-    const std::size_t length = widescanrun(p, n, v, high);
-    high += (v >> 7) * std::uint64_t{length};
-    return length;
-}
-
 #define FASTTARGET "avx2,bmi,bmi2,popcnt"
+#define FASTSCANRUN widescanrun
 #include "fastloop.hpp"
 
 __attribute__((target(FASTTARGET))) std::size_t wideencode(const unsigned char *p, std::size_t n, writer &w, run &r,
